@@ -5,6 +5,7 @@
 // 3.1415927, the year as 365 days, the degree as 0.017453292 rad).
 
 #include "solar/solar.hpp"
+#include "spencer_series.hpp"
 
 #include "textio/checked_math.hpp"
 #include "textio/output.hpp"
@@ -50,9 +51,8 @@ void DAY_NUMBER(std::int32_t day, std::int32_t month, std::int32_t year, std::in
   if (year != 0 && year % 4 == 0) doy = solar_detail::wrap_add(doy, 1);
 }
 
-void POS_FFT(std::int32_t doy, float time, float lon, float lat, float& zenith, float& azimuth) {
-  const float mean_solar_time = lon / degrees_per_hour + time; // [h]
-  const float latitude = lat * degree;                         // [rad]
+SpencerSeries spencer_series(std::int32_t doy) {
+  SpencerSeries series{};
   const float day_angle = (static_cast<float>(doy) * two_pi) / days_per_year; // G [rad]
   const float day_angle_2 = day_angle * 2.0f;
   const float day_angle_3 = day_angle * 3.0f;
@@ -67,11 +67,6 @@ void POS_FFT(std::int32_t doy, float time, float lon, float lat, float& zenith, 
   eot = eot + eot_sin1 * sin_g;
   eot = eot + eot_cos2 * cos_2g;
   eot = eot + eot_sin2 * sin_2g;
-  const float eot_minutes = eot * noon * minutes_per_hour / pi; // 12 * 60 / pi minutes per radian
-
-  float true_solar_time = eot_minutes / minutes_per_hour + mean_solar_time; // [h]
-  true_solar_time = true_solar_time - noon;
-  const float hour_angle = true_solar_time * degrees_per_hour * degree; // [rad], negative before noon
 
   float declination = dec_0;
   declination = declination + dec_cos1 * cos_g;
@@ -80,6 +75,22 @@ void POS_FFT(std::int32_t doy, float time, float lon, float lat, float& zenith, 
   declination = declination + dec_sin2 * sin_2g;
   declination = declination + dec_cos3 * checked::cos(day_angle_3);
   declination = declination + dec_sin3 * checked::sin(day_angle_3);
+
+  series.day_angle = day_angle;
+  series.eot_minutes = eot * noon * minutes_per_hour / pi; // 12 * 60 / pi minutes per radian
+  series.declination = declination;
+  return series;
+}
+
+void POS_FFT(std::int32_t doy, float time, float lon, float lat, float& zenith, float& azimuth) {
+  const float mean_solar_time = lon / degrees_per_hour + time; // [h]
+  const float latitude = lat * degree;                         // [rad]
+  const SpencerSeries series = spencer_series(doy);
+
+  float true_solar_time = series.eot_minutes / minutes_per_hour + mean_solar_time; // [h]
+  true_solar_time = true_solar_time - noon;
+  const float hour_angle = true_solar_time * degrees_per_hour * degree; // [rad], negative before noon
+  const float declination = series.declination;
 
   const float sin_d = checked::sin(declination);
   const float cos_d = checked::cos(declination);

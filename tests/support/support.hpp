@@ -1,0 +1,59 @@
+// Test helpers: a temporary working folder, capture of what the console
+// unit writes, and a runner for the built program.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tirovan::test {
+
+// A fresh folder under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  [[nodiscard]] const std::string& path() const { return path_; }
+  [[nodiscard]] std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& content) const;
+  [[nodiscard]] std::string read(const std::string& name) const;
+  [[nodiscard]] bool exists(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Runs `action` with standard output sent to a temporary file and returns
+// the bytes the console unit wrote (flushed at the end).
+std::string capture_console(const std::function<void()>& action);
+
+struct RunResult {
+  int status = -1; // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+// Runs the built tirovan in `dir` with standard input closed; standard
+// output and error are captured through files.
+RunResult run_tirovan(const TempDir& dir);
+
+// Same, with standard output redirected to the file `stdout_path` (e.g.
+// /dev/full) instead of being captured.
+RunResult run_tirovan(const TempDir& dir, const std::string& stdout_path);
+
+// Starts tirovan in `dir` without waiting (output captured as above, or
+// sent to the open file descriptor `stdout_fd`) ...
+int start_tirovan(const TempDir& dir);
+int start_tirovan(const TempDir& dir, int stdout_fd);
+// ... and waits for it to end.
+RunResult finish_tirovan(const TempDir& dir, int pid);
+
+// A calibration file: eight header lines, the count, the first array
+// (wavelengths by convention) and the calibration signals.
+std::string calibration_file(const std::vector<float>& signals);
+
+} // namespace tirovan::test
