@@ -33,12 +33,25 @@ char* write_non_finite(char* out, float x) {
   return out + len;
 }
 
+// "00" "01" ... "99": two digits per division.
+constexpr std::array<char, 200> digit_pairs = [] {
+  std::array<char, 200> table{};
+  for (int i = 0; i < 100; ++i) {
+    table[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    table[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  }
+  return table;
+}();
+
 // Writes `digits` decimal digits of n (zero-padded), n < 10^digits.
 char* write_padded(char* out, std::uint64_t n, int digits) {
-  for (int i = digits - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + n % 10);
-    n /= 10;
+  int i = digits;
+  while (i >= 2) {
+    i -= 2;
+    std::memcpy(out + i, &digit_pairs[static_cast<std::size_t>(2 * (n % 100))], 2);
+    n /= 100;
   }
+  if (i == 1) out[0] = static_cast<char>('0' + n % 10);
   return out + digits;
 }
 
@@ -112,6 +125,13 @@ char* write_exponent7(char* out, float x) {
 } // namespace
 
 char* edit_list_real(char* out, float x) {
+  // The usual optical thicknesses, 1e-6 <= |x| < 1, straight into the field.
+  const float magnitude = std::fabs(x);
+  if (magnitude >= 1e-6f && magnitude < 1.0f) {
+    const int sign = std::signbit(x) ? 1 : 0;
+    out = fill(out, ' ', list_real_width - 12 - sign);
+    return write_exponent7(out, x);
+  }
   char text[96];
   char* end;
   const float a = std::fabs(x);

@@ -87,7 +87,7 @@ class Reader {
   Next next_value(std::string_view& token);
   [[nodiscard]] bool refill();
   [[nodiscard]] int peek(std::size_t offset);
-  std::size_t scan_token();
+  std::size_t scan_token(bool& has_star);
   void skip_rest_of_line();
   void next_line();
   [[noreturn]] void fail(TokenStatus status) const;
