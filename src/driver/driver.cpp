@@ -1,6 +1,8 @@
 #include "driver/driver.hpp"
+#include "driver/retrieval.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -10,9 +12,6 @@
 
 #include <unistd.h>
 
-#include "atmos/atmos.hpp"
-#include "solar/solar.hpp"
-#include "textio/checked_math.hpp"
 #include "textio/failure.hpp"
 #include "textio/files.hpp"
 #include "textio/format.hpp"
@@ -37,7 +36,6 @@ constexpr std::string_view contact = "         e-mail tirovan@photometry.example
 static_assert(rule.size() == 45 && title.size() == 43 && author.size() == 35);
 static_assert(purpose.size() == 41 && documentation.size() == 45 && calibration_note.size() == 48);
 
-constexpr std::string_view report_text = "Grubosc optyczna aerozolu";
 
 constexpr std::string_view calibration_file = "lang.dat";
 constexpr std::string_view measurement_file = "dane.dat";
@@ -45,8 +43,6 @@ constexpr std::string_view results_file = "wyniki.dat";
 
 constexpr int calibration_header_lines = 8;
 constexpr std::size_t fixed_channels = 10;   // the arrays of the original instrument layout
-constexpr float minutes_per_hour = 60.0f;
-constexpr float dobson_per_atm_cm = 1000.0f; // DU per atmosphere-centimetre
 
 // Results record layout: I4 day, I4 month, I6 year, I4 hour, I4 minute,
 // then F10.3 per channel.
@@ -69,7 +65,6 @@ class Run {
   void open_measurements();
   void read_header();
   void read_measurement(std::int32_t number);
-  void retrieve();
   void write_results_record();
   void ensure_channels(std::size_t count);
 
@@ -87,10 +82,7 @@ class Run {
   std::vector<float> dark_ = std::vector<float>(fixed_channels);
   std::vector<float> aot_ = std::vector<float>(fixed_channels);
 
-  std::int32_t day_ = 0, month_ = 0, year_ = 0;
-  float hour_ = 0, minute_ = 0, lon_ = 0, lat_ = 0, pressure_ = 0;
-  float time_ = 0, zenith_ = 0, azimuth_ = 0, air_mass_ = 0, factor_ = 0;
-  float tau_total_ = 0, ozone_coefficient_ = 0, ozone_column_ = 0, tau_ozone_ = 0, tau_rayleigh_ = 0;
+  Measurement m_;
   bool results_cut_ = false;
 };
 
@@ -164,60 +156,33 @@ void Run::read_header() {
 
 void Run::read_measurement(std::int32_t number) {
   Statement record{*measurements_};
-  record.item(day_);
-  record.item(month_);
-  record.item(year_);
-  record.item(hour_);
-  record.item(minute_);
-  record.item(lon_);
-  record.item(lat_);
-  record.item(pressure_);
+  record.item(m_.day);
+  record.item(m_.month);
+  record.item(m_.year);
+  record.item(m_.hour);
+  record.item(m_.minute);
+  record.item(m_.lon);
+  record.item(m_.lat);
+  record.item(m_.pressure);
   for (std::size_t i = 0; i < channels(channel_count_); ++i) {
     record.item(signal_[i]);
     record.item(dark_[i]);
   }
   // The ozone climatology has a column for months 1..12 only.
-  if (month_ < 1 || month_ > 12) {
+  if (m_.month < 1 || m_.month > 12) {
     throw textio::bad_data(measurements_->path(), "measurement " + std::to_string(number) + " has month " +
-                                                      std::to_string(month_) + ", outside 1..12");
-  }
-}
-
-void Run::retrieve() {
-  namespace checked = textio::checked;
-  const std::size_t n = channels(channel_count_);
-  time_ = minute_ / minutes_per_hour + hour_;
-  for (std::size_t i = 0; i < n; ++i) signal_[i] = signal_[i] - dark_[i];
-
-  POSSOL(month_, day_, time_, lon_, lat_, zenith_, azimuth_);
-  const float zenith_for_air_mass = zenith_;
-  AIRMASS(zenith_for_air_mass, air_mass_);
-  VARSOL(day_, month_, factor_);
-
-  for (std::size_t i = 0; i < n; ++i) {
-    // Beer-Lambert: tau = ln(calibration * factor / signal) / air mass, as
-    // differences of logarithms in exactly this order.
-    const float ln_signal = checked::log(signal_[i]);
-    const float ln_calibration = checked::log(calibration_signal_[i]);
-    const float ln_factor = checked::log(factor_);
-    tau_total_ = -(((ln_signal - ln_calibration) - ln_factor) / air_mass_);
-    OZON(wavelength_[i], ozone_coefficient_);
-    ESTIMDOBSON(month_, lat_, ozone_column_);
-    tau_ozone_ = (ozone_column_ / dobson_per_atm_cm) * ozone_coefficient_;
-    RAYLEIGH(wavelength_[i], pressure_, tau_rayleigh_);
-    aot_[i] = (tau_total_ - tau_ozone_) - tau_rayleigh_;
-    textio::write_list(console_, report_text, aot_[i]);
+                                                      std::to_string(m_.month) + ", outside 1..12");
   }
 }
 
 void Run::write_results_record() {
   const std::size_t n = channels(channel_count_);
   char* p = results_->begin_record(results_prefix + n * static_cast<std::size_t>(aot_width));
-  p = textio::edit_integer(p, day_, day_width);
-  p = textio::edit_integer(p, month_, month_width);
-  p = textio::edit_integer(p, year_, year_width);
-  p = textio::edit_truncated(p, hour_, hour_width);
-  p = textio::edit_truncated(p, minute_, minute_width);
+  p = textio::edit_integer(p, m_.day, day_width);
+  p = textio::edit_integer(p, m_.month, month_width);
+  p = textio::edit_integer(p, m_.year, year_width);
+  p = textio::edit_truncated(p, m_.hour, hour_width);
+  p = textio::edit_truncated(p, m_.minute, minute_width);
   for (std::size_t i = 0; i < n; ++i) p = textio::edit_fixed(p, aot_[i], aot_width, aot_decimals);
   results_->end_record(p);
   if (!results_cut_) {
@@ -236,7 +201,9 @@ void Run::execute() {
   const std::int32_t count = measurement_count_; // taken once
   for (std::int32_t number = 1; number <= count; ++number) {
     read_measurement(number);
-    retrieve();
+    const std::size_t n = channels(channel_count_);
+    retrieve(m_, std::span(wavelength_).first(n), std::span(calibration_signal_).first(n), std::span(signal_).first(n),
+             std::span(dark_).first(n), std::span(aot_).first(n));
     write_results_record();
   }
 }
@@ -263,24 +230,28 @@ void write_to_standard_error(const std::string& message) {
 
 } // namespace
 
-int run() {
+Outcome run_quietly() {
   Run run;
   try {
     run.execute();
     run.finish();
-    return 0;
+    return {0, {}};
   } catch (const textio::Failure& failure) {
     // Complete records first: a write refused now is what ends the run,
     // as it would have been had the records been written unbuffered.
     try {
       run.flush_outputs();
     } catch (const textio::Failure& write_failure) {
-      write_to_standard_error(write_failure.message());
-      return write_failure.status();
+      return {write_failure.status(), write_failure.message()};
     }
-    write_to_standard_error(failure.message());
-    return failure.status();
+    return {failure.status(), failure.message()};
   }
+}
+
+int run() {
+  const Outcome outcome = run_quietly();
+  write_to_standard_error(outcome.message);
+  return outcome.status;
 }
 
 } // namespace tirovan::driver

@@ -22,7 +22,7 @@ constexpr std::size_t block_size = 64 * 1024;
 enum ByteClass : unsigned char { ordinary, token_end, star };
 constexpr std::array<ByteClass, 256> byte_class = [] {
   std::array<ByteClass, 256> table{};
-  for (const unsigned char c : {' ', '\t', ',', '/', '\n', '\r'}) table[c] = token_end;
+  for (const char c : {' ', '\t', ',', '/', '\n', '\r'}) table[static_cast<unsigned char>(c)] = token_end;
   table['*'] = star;
   return table;
 }();

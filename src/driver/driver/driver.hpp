@@ -2,6 +2,8 @@
 // and the retrieval of every measurement, in the working directory.
 #pragma once
 
+#include <string>
+
 namespace tirovan::driver {
 
 // Channel and calibration counts above this end the run (status 65) before
@@ -14,5 +16,12 @@ inline constexpr int max_channels = 4096;
 // message has gone to standard error. Every complete record written before
 // the end is in its file.
 [[nodiscard]] int run();
+
+// The same pass, handing back the failure message instead of writing it.
+struct Outcome {
+  int status;
+  std::string message; // empty after a normal end (and after SIGTERM)
+};
+[[nodiscard]] Outcome run_quietly();
 
 } // namespace tirovan::driver
