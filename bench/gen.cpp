@@ -44,8 +44,9 @@ int main(int argc, char** argv) {
     std::perror(dir.c_str());
     return 1;
   }
-  std::fprintf(lang, "Synthetic calibration of a ten-channel sun photometer\nSerial SYN-10, Langley plots\n"
-                     "Signals in volts\nChannels 380 to 1020 nm\nReduced to 1 AU\n\n\nEnd of header\n%d\n",
+  std::fprintf(lang,
+               "Synthetic calibration of a ten-channel sun photometer\nSerial SYN-10, Langley plots\n"
+               "Signals in volts\nChannels 380 to 1020 nm\nReduced to 1 AU\n\n\nEnd of header\n%d\n",
                channel_count);
   for (int i = 0; i < channel_count; ++i) std::fprintf(lang, "%g ", static_cast<double>(wavelengths[i]));
   std::fprintf(lang, "\n");

@@ -38,8 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Reader::Statement statement(reader);
       if ((null_runs >> s) & 1u) continue; // a read without items
       for (std::size_t k = 0; k < items; ++k) {
-        if ((kinds >> (k % 8)) & 1u) statement.item(integer);
-        else statement.item(reals[k]);
+        if ((kinds >> (k % 8)) & 1u)
+          statement.item(integer);
+        else
+          statement.item(reals[k]);
       }
     }
   } catch (const Failure& failure) {

@@ -22,7 +22,8 @@
 namespace {
 
 void write_file(const char* name, std::string_view content) {
-  std::ofstream(name, std::ios::binary | std::ios::trunc).write(content.data(), static_cast<std::streamsize>(content.size()));
+  std::ofstream(name, std::ios::binary | std::ios::trunc)
+      .write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
 bool records_complete(const std::string& results) {

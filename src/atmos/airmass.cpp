@@ -16,8 +16,8 @@ constexpr float exponent = -1.6364f;
 } // namespace
 
 void AIRMASS(float zenith, float& air_mass) {
-  const float elevation = right_angle - zenith;                      // h [deg]
-  const float elevation_radians = elevation * pi / half_turn;        // [rad]
+  const float elevation = right_angle - zenith;               // h [deg]
+  const float elevation_radians = elevation * pi / half_turn; // [rad]
   const float sine = textio::checked::sin(elevation_radians);
   // The base h + 6.07995 enters the power in double, not rounded to float
   // first; the power term and the sum stay in double up to the stored result.

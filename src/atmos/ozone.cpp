@@ -11,8 +11,8 @@ namespace tirovan {
 namespace {
 
 constexpr float nm_to_um = 0.001f;
-constexpr float lowest_wavelength = 0.445f;  // [um], first table entry
-constexpr float highest_wavelength = 0.79f;  // [um], last table entry
+constexpr float lowest_wavelength = 0.445f; // [um], first table entry
+constexpr float highest_wavelength = 0.79f; // [um], last table entry
 
 // Ozone absorption coefficients [optical depth per 1000 DU] by wavelength
 // [um] across the Chappuis band: steps of 0.005 um to 0.61, then 0.01 um.
@@ -20,12 +20,12 @@ constexpr float highest_wavelength = 0.79f;  // [um], last table entry
 // peak 0.13 at 0.605.
 constexpr std::size_t ozone_entries = 52;
 constexpr std::array<float, ozone_entries> ozone_wavelength = {
-    0.445f, 0.45f,  0.455f, 0.46f,  0.465f, 0.47f,  0.475f, 0.48f,  0.485f, 0.49f,  //  1-10
-    0.495f, 0.5f,   0.505f, 0.51f,  0.515f, 0.52f,  0.525f, 0.53f,  0.535f, 0.54f,  // 11-20
-    0.545f, 0.55f,  0.555f, 0.56f,  0.565f, 0.57f,  0.575f, 0.58f,  0.585f, 0.59f,  // 21-30
-    0.595f, 0.6f,   0.605f, 0.61f,  0.62f,  0.63f,  0.64f,  0.65f,  0.66f,  0.67f,  // 31-40
-    0.68f,  0.69f,  0.7f,   0.71f,  0.72f,  0.73f,  0.74f,  0.75f,  0.76f,  0.77f,  // 41-50
-    0.78f,  0.79f};                                                                 // 51-52
+    0.445f, 0.45f, 0.455f, 0.46f, 0.465f, 0.47f, 0.475f, 0.48f, 0.485f, 0.49f, //  1-10
+    0.495f, 0.5f,  0.505f, 0.51f, 0.515f, 0.52f, 0.525f, 0.53f, 0.535f, 0.54f, // 11-20
+    0.545f, 0.55f, 0.555f, 0.56f, 0.565f, 0.57f, 0.575f, 0.58f, 0.585f, 0.59f, // 21-30
+    0.595f, 0.6f,  0.605f, 0.61f, 0.62f,  0.63f, 0.64f,  0.65f, 0.66f,  0.67f, // 31-40
+    0.68f,  0.69f, 0.7f,   0.71f, 0.72f,  0.73f, 0.74f,  0.75f, 0.76f,  0.77f, // 41-50
+    0.78f,  0.79f};                                                            // 51-52
 constexpr std::array<float, ozone_entries> ozone_coefficient = {
     0.003f, 0.003f, 0.004f, 0.006f, 0.008f, 0.009f, 0.012f, 0.014f, 0.017f, 0.021f, //  1-10
     0.025f, 0.03f,  0.035f, 0.04f,  0.045f, 0.048f, 0.057f, 0.063f, 0.07f,  0.075f, // 11-20
@@ -81,10 +81,10 @@ constexpr std::array<std::array<float, 12>, latitude_nodes> ozone_column_table =
     {316, 294, 295, 302, 322, 337, 340, 294, 230, 259, 341, 353}, // 35  85 S
 }};
 
-constexpr float grid_step = 5.0f;   // [deg] between latitude nodes
+constexpr float grid_step = 5.0f;    // [deg] between latitude nodes
 constexpr float polar_limit = 85.0f; // [deg], the outermost nodes
-constexpr int northern_offset = 17; // node index of 5 N, counted from 85 N
-constexpr int southern_offset = 18; // node index of the equator
+constexpr int northern_offset = 17;  // node index of 5 N, counted from 85 N
+constexpr int southern_offset = 18;  // node index of the equator
 
 // T(j, m) with the printed 1-based indices.
 float column_at(int node, std::int32_t month) {

@@ -7,9 +7,9 @@ namespace {
 
 constexpr float nm_to_um = 0.001f;
 constexpr float reference_pressure = 1013.0f; // [hPa], deliberately 1013 and not 1013.25
-constexpr float c4 = 0.008436f;   // coefficient of l^-4
-constexpr float c5 = -0.0001225f; // coefficient of l^-5
-constexpr float c6 = 0.00014f;    // coefficient of l^-6
+constexpr float c4 = 0.008436f;               // coefficient of l^-4
+constexpr float c5 = -0.0001225f;             // coefficient of l^-5
+constexpr float c6 = 0.00014f;                // coefficient of l^-6
 
 // base^n for n >= 1 by square-and-multiply, every product a float.
 float integer_power(float base, unsigned n) {

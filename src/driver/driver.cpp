@@ -36,13 +36,12 @@ constexpr std::string_view contact = "         e-mail tirovan@photometry.example
 static_assert(rule.size() == 45 && title.size() == 43 && author.size() == 35);
 static_assert(purpose.size() == 41 && documentation.size() == 45 && calibration_note.size() == 48);
 
-
 constexpr std::string_view calibration_file = "lang.dat";
 constexpr std::string_view measurement_file = "dane.dat";
 constexpr std::string_view results_file = "wyniki.dat";
 
 constexpr int calibration_header_lines = 8;
-constexpr std::size_t fixed_channels = 10;   // the arrays of the original instrument layout
+constexpr std::size_t fixed_channels = 10; // the arrays of the original instrument layout
 
 // Results record layout: I4 day, I4 month, I6 year, I4 hour, I4 minute,
 // then F10.3 per channel.
@@ -54,12 +53,12 @@ constexpr std::size_t results_prefix = 22;
 // value from one record to the next: an item a record leaves unset (null
 // value, slash) keeps the previous measurement's value.
 class Run {
- public:
+public:
   void execute();
   void flush_outputs();
   void finish();
 
- private:
+private:
   void write_banner();
   void read_calibration();
   void open_measurements();

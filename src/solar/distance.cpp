@@ -8,7 +8,7 @@
 namespace tirovan {
 namespace {
 
-constexpr std::int32_t perihelion_day = 4; // day of the year of perihelion (early January)
+constexpr std::int32_t perihelion_day = 4;   // day of the year of perihelion (early January)
 constexpr float mean_daily_motion = 0.9856f; // [deg/day], 360 / 365.25
 constexpr float eccentricity = 0.01673f;
 constexpr float half_circle = 180.0f; // [deg]

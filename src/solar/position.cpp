@@ -17,14 +17,14 @@ namespace {
 namespace checked = textio::checked;
 
 constexpr float degrees_per_hour = 15.0f;
-constexpr float degree = 0.017453292f;  // [rad]; also divides radians back to degrees
+constexpr float degree = 0.017453292f; // [rad]; also divides radians back to degrees
 constexpr float two_pi = 6.2831855f;
 constexpr float pi = 3.1415927f;
 constexpr float days_per_year = 365.0f; // 365, not 365.25: the day angle of Spencer (1971)
 constexpr float noon = 12.0f;           // [h]
 constexpr float minutes_per_hour = 60.0f;
-constexpr float half_circle = 180.0f;   // [deg]
-constexpr float right_angle = 90.0f;    // [deg]
+constexpr float half_circle = 180.0f; // [deg]
+constexpr float right_angle = 90.0f;  // [deg]
 
 // Spencer (1971) Fourier coefficients [rad]: equation of time ...
 constexpr float eot_0 = 0.000075f;
@@ -122,8 +122,7 @@ void POS_FFT(std::int32_t doy, float time, float lon, float lat, float& zenith, 
   azimuth = a / degree;
 }
 
-void POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float lat, float& zenith,
-            float& azimuth) {
+void POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float lat, float& zenith, float& azimuth) {
   std::int32_t doy = 0;
   DAY_NUMBER(day, month, 0, doy); // year 0: a date without a year, never a leap day
   POS_FFT(doy, time, lon, lat, zenith, azimuth);

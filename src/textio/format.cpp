@@ -1,5 +1,6 @@
 #include "textio/format.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -9,8 +10,7 @@ namespace tirovan::textio {
 namespace {
 
 // Powers of ten that a double holds exactly (up to 10^22).
-constexpr std::array<double, 13> exact_pow10 = {1e0, 1e1, 1e2, 1e3, 1e4,  1e5, 1e6,
-                                                1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
+constexpr std::array<double, 13> exact_pow10 = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
 
 char* fill(char* out, char c, int count) {
   std::memset(out, c, static_cast<std::size_t>(count));
@@ -26,19 +26,18 @@ char* justify(char* out, const char* text, int len, int width) {
   return out + len;
 }
 
+char* write_text(char* out, std::string_view text) { return std::copy(text.begin(), text.end(), out); }
+
 char* write_non_finite(char* out, float x) {
-  const char* text = std::isnan(x) ? "NaN" : (x < 0 ? "-Infinity" : "Infinity");
-  const auto len = std::strlen(text);
-  std::memcpy(out, text, len);
-  return out + len;
+  return write_text(out, std::isnan(x) ? "NaN" : (x < 0 ? "-Infinity" : "Infinity"));
 }
 
 // "00" "01" ... "99": two digits per division.
 constexpr std::array<char, 200> digit_pairs = [] {
   std::array<char, 200> table{};
-  for (int i = 0; i < 100; ++i) {
-    table[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-    table[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  for (std::size_t i = 0; i < 100; ++i) {
+    table[2 * i] = static_cast<char>('0' + i / 10);
+    table[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
   return table;
 }();
@@ -74,7 +73,8 @@ char* write_unsigned(char* out, std::uint64_t n) {
 // exact binary value the same way.
 char* write_fixed(char* out, float x, int decimals) {
   if (decimals <= 6 && std::fabs(x) < 1e9f) {
-    const double scaled = std::nearbyint(std::fabs(static_cast<double>(x)) * exact_pow10[static_cast<std::size_t>(decimals)]);
+    const double scaled =
+        std::nearbyint(std::fabs(static_cast<double>(x)) * exact_pow10[static_cast<std::size_t>(decimals)]);
     const auto n = static_cast<std::uint64_t>(scaled);
     const auto unit = static_cast<std::uint64_t>(exact_pow10[static_cast<std::size_t>(decimals)]);
     if (std::signbit(x)) *out++ = '-';
@@ -90,10 +90,7 @@ char* write_fixed(char* out, float x, int decimals) {
 char* write_exponent7(char* out, float x) {
   if (std::signbit(x)) *out++ = '-';
   const double a = std::fabs(static_cast<double>(x));
-  if (a == 0.0) {
-    std::memcpy(out, "0.000000E+00", 12);
-    return out + 12;
-  }
+  if (a == 0.0) return write_text(out, "0.000000E+00");
   // Fast path for 1e-6 <= a < 1, the usual optical thicknesses: a * 10^k
   // is exact for k <= 12, so the first k that brings it to [10^6, 10^7)
   // gives the decimal exponent and one exact rounding gives the digits.

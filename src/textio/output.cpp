@@ -15,7 +15,7 @@ namespace {
 
 // Large enough that a flush is one system call per several hundred records,
 // small enough to stay in cache.
-constexpr std::size_t buffer_size = 64 * 1024;
+constexpr std::size_t buffer_size = std::size_t{64} * 1024;
 constexpr std::size_t line_end_size = 2; // CR LF
 
 } // namespace

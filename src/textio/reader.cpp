@@ -15,7 +15,7 @@
 namespace tirovan::textio {
 namespace {
 
-constexpr std::size_t block_size = 64 * 1024;
+constexpr std::size_t block_size = std::size_t{64} * 1024;
 
 // Bytes that end a value token: blank, tab, comma, slash and the line end
 // (CR counts only before LF, which scan_token checks); and the repeat star.
@@ -28,9 +28,7 @@ constexpr std::array<ByteClass, 256> byte_class = [] {
 }();
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_exponent_letter(char c) {
-  return c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q';
-}
+bool is_exponent_letter(char c) { return c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q'; }
 bool is_logical_start(char c) { return c == 't' || c == 'T' || c == 'f' || c == 'F'; }
 
 // What one pass over a value token finds. Syntax errors: characters other
@@ -42,12 +40,12 @@ bool is_logical_start(char c) { return c == 't' || c == 'T' || c == 'f' || c == 
 // .T, .F...).
 struct Number {
   TokenStatus status = TokenStatus::ok;
-  bool integral = true;   // no point and no exponent
+  bool integral = true; // no point and no exponent
   bool negative = false;
-  bool exact = true;      // all significant digits are in `digits` (at most 19)
-  bool plain = true;      // from_chars reads the token as it is (no '+' first, exponent letter e or E)
+  bool exact = true; // all significant digits are in `digits` (at most 19)
+  bool plain = true; // from_chars reads the token as it is (no '+' first, exponent letter e or E)
   std::uint64_t digits = 0;
-  long long scale = 0;    // value = digits * 10^scale, when exact
+  long long scale = 0; // value = digits * 10^scale, when exact
 };
 
 Number scan_number(std::string_view token) {
@@ -132,8 +130,8 @@ long long leading_exponent(std::string_view token) {
   long long exponent = 0;
   if (i < token.size()) {
     ++i;
-    const bool negative = token[i] == '-';
-    if (token[i] == '+' || token[i] == '-') ++i;
+    const bool negative = i < token.size() && token[i] == '-';
+    if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
     for (; i < token.size(); ++i) {
       if (exponent < 1000000000LL) exponent = exponent * 10 + (token[i] - '0');
     }
@@ -144,15 +142,17 @@ long long leading_exponent(std::string_view token) {
 }
 
 // Powers of ten held exactly: in float up to 10^10, in double up to 10^22.
-constexpr std::array<double, 23> exact_pow10 = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-template <typename Real> struct ExactLimits;
-template <> struct ExactLimits<float> {
+constexpr std::array<double, 23> exact_pow10 = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                                1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+template <typename Real>
+struct ExactLimits;
+template <>
+struct ExactLimits<float> {
   static constexpr std::uint64_t max_digits = 1ULL << 24;
   static constexpr long long max_scale = 10;
 };
-template <> struct ExactLimits<double> {
+template <>
+struct ExactLimits<double> {
   static constexpr std::uint64_t max_digits = 1ULL << 53;
   static constexpr long long max_scale = 22;
 };
@@ -253,8 +253,8 @@ void Reader::close() {
 }
 
 void Reader::fail(TokenStatus status) const {
-  throw io_failure(status == TokenStatus::syntax_error ? IoFailure::syntax_error : IoFailure::conversion_error,
-                   unit_, path_);
+  throw io_failure(status == TokenStatus::syntax_error ? IoFailure::syntax_error : IoFailure::conversion_error, unit_,
+                   path_);
 }
 
 void Reader::fail_end_of_file() const { throw io_failure(IoFailure::end_of_file, unit_, path_); }

@@ -25,8 +25,8 @@ struct AirMassCase {
 
 TEST(AirMass, KastenYoungTableAboveAndBelowTheHorizon) {
   const AirMassCase cases[] = {
-      {0, 0.999712},  {30, 1.15399},  {45, 1.41260},  {60, 1.99429}, {70, 2.90315},  {80, 5.58604},
-      {85, 10.3058},  {88, 19.4333},  {90, 37.9196},  {92, 63.4640}, {95, 2.78741},  {96, 0.0317761},
+      {0, 0.999712}, {30, 1.15399}, {45, 1.41260}, {60, 1.99429}, {70, 2.90315}, {80, 5.58604},
+      {85, 10.3058}, {88, 19.4333}, {90, 37.9196}, {92, 63.4640}, {95, 2.78741}, {96, 0.0317761},
   };
   for (const auto& c : cases) {
     float air_mass = 0;
@@ -67,8 +67,8 @@ struct RayleighCase {
 
 TEST(Rayleigh, OpticalDepthTable) {
   const RayleighCase cases[] = {
-      {340, 1013, 0.694943}, {380, 1013, 0.435615}, {400, 1013, 0.351748}, {440, 1013, 0.236940},
-      {500, 1013, 0.140016}, {500, 1000, 0.138219}, {500, 506.5, 0.0700080}, {675, 1013, 0.0412429},
+      {340, 1013, 0.694943},  {380, 1013, 0.435615},    {400, 1013, 0.351748},   {440, 1013, 0.236940},
+      {500, 1013, 0.140016},  {500, 1000, 0.138219},    {500, 506.5, 0.0700080}, {675, 1013, 0.0412429},
       {870, 1013, 0.0148022}, {1020, 1013, 0.00780692},
   };
   for (const auto& c : cases) {
@@ -96,8 +96,7 @@ TEST(Rayleigh, ZeroWavelengthIsAZeroToANegativePower) {
   }
 }
 
-constexpr const char* below =
-    " Dlugosc fali mniejsza od 445 nm\r\n przyjeto grubosc optyczna ozonu rowna O\r\n";
+constexpr const char* below = " Dlugosc fali mniejsza od 445 nm\r\n przyjeto grubosc optyczna ozonu rowna O\r\n";
 constexpr const char* above = " Dlugosc fali wieksza od 790nm\r\n przyjeto grubosc optyczna ozonu rowna O\r\n";
 
 struct OzoneCase {
@@ -108,9 +107,9 @@ struct OzoneCase {
 
 TEST(Ozon, InterpolatedCoefficientsAndWarnings) {
   const OzoneCase cases[] = {
-      {340, 0, below},     {440, 0, below},     {445, 0.003, ""},     {500, 0.03, ""},    {502.5, 0.0325, ""},
-      {575, 0.122, ""},    {600, 0.125, ""},    {605, 0.13, ""},      {615, 0.1125, ""},  {675, 0.042, ""},
-      {780, 0, ""},        {790, 0, ""},        {790.0001f, 0, above}, {870, 0, above},   {1020, 0, above},
+      {340, 0, below},  {440, 0, below},  {445, 0.003, ""},      {500, 0.03, ""},   {502.5, 0.0325, ""},
+      {575, 0.122, ""}, {600, 0.125, ""}, {605, 0.13, ""},       {615, 0.1125, ""}, {675, 0.042, ""},
+      {780, 0, ""},     {790, 0, ""},     {790.0001f, 0, above}, {870, 0, above},   {1020, 0, above},
   };
   for (const auto& c : cases) {
     float coefficient = -1;
@@ -135,9 +134,9 @@ struct ColumnCase {
 
 TEST(EstimDobson, ClimatologyInterpolatedInLatitude) {
   const ColumnCase cases[] = {
-      {1, 0, 251},      {1, 2.5f, 249},    {1, -2.5f, 253},  {1, 5, 247},      {1, -5, 255},   {3, 85, 467},
-      {3, 84, 467.6},   {4, -37.8f, 286.8}, {6, 52.5f, 373.5}, {7, 25, 396},    {7, 27.5f, 349}, {9, -84, 234.6},
-      {9, -85, 230},    {9, -90, 230},     {10, -62.5f, 388}, {12, 90, 358},   {12, 1000, 358}, {2, -1e30f, 294},
+      {1, 0, 251},    {1, 2.5f, 249},     {1, -2.5f, 253},   {1, 5, 247},   {1, -5, 255},    {3, 85, 467},
+      {3, 84, 467.6}, {4, -37.8f, 286.8}, {6, 52.5f, 373.5}, {7, 25, 396},  {7, 27.5f, 349}, {9, -84, 234.6},
+      {9, -85, 230},  {9, -90, 230},      {10, -62.5f, 388}, {12, 90, 358}, {12, 1000, 358}, {2, -1e30f, 294},
   };
   for (const auto& c : cases) {
     float column = 0;
@@ -147,8 +146,8 @@ TEST(EstimDobson, ClimatologyInterpolatedInLatitude) {
 }
 
 TEST(EstimDobson, NoColumnForMonthsOutsideTheYearOrANaNLatitude) {
-  for (const std::int32_t month : {0, 13, -1, std::numeric_limits<std::int32_t>::min(),
-                                   std::numeric_limits<std::int32_t>::max()}) {
+  for (const std::int32_t month :
+       {0, 13, -1, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()}) {
     float column = 1;
     ESTIMDOBSON(month, 50.0f, column);
     EXPECT_TRUE(std::isnan(column)) << month;

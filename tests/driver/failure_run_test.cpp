@@ -76,8 +76,8 @@ TEST(RunFailure, InputFilesAndArithmetic) {
        "forrtl: severe (59): list-directed I/O syntax error, unit 31, file {dane}\n", 0, 0},
       {"real beyond single precision", lang.c_str(), "1 1\n500\n15 6 2005 10 30 21 52.2 1e39 0.5 0.01\n", 64,
        "forrtl: severe (64): input conversion error, unit 31, file {dane}\n", 0, 0},
-      {"log of a zero signal", lang.c_str(), "1 2\n500\n" + good_record + "15 6 2005 10 30 21.0 52.2 1013 0.5 0.5\n",
-       3, "\nrun-time error M6202: MATH\n- log: SING\n", 1, 1},
+      {"log of a zero signal", lang.c_str(), "1 2\n500\n" + good_record + "15 6 2005 10 30 21.0 52.2 1013 0.5 0.5\n", 3,
+       "\nrun-time error M6202: MATH\n- log: SING\n", 1, 1},
       {"log of a negative signal", lang.c_str(), "1 1\n500\n15 6 2005 10 30 21.0 52.2 1013 0.5 0.6\n", 3,
        "\nrun-time error M6201: MATH\n- log: DOMAIN\n", 0, 0},
       {"channel without a calibration signal", lang.c_str(),
@@ -125,7 +125,8 @@ TEST(RunFailure, CountsUpToTheLimitWork) {
   TempDir dir;
   std::vector<float> calibration(driver::max_channels, 1.0f);
   dir.write("lang.dat", calibration_file(calibration));
-  dir.write("dane.dat", std::to_string(driver::max_channels) + " 0\n" + std::to_string(driver::max_channels) + "*500\n");
+  dir.write("dane.dat",
+            std::to_string(driver::max_channels) + " 0\n" + std::to_string(driver::max_channels) + "*500\n");
   const test::RunResult run = run_tirovan(dir);
   EXPECT_EQ(run.status, 0) << run.err;
 }

@@ -19,18 +19,17 @@ using test::calibration_file;
 using test::run_tirovan;
 using test::TempDir;
 
-const std::string banner =
-    " \r\n"
-    " ---------------------------------------------\r\n"
-    "                PROGRAM Tirovan 1.1         \r\n"
-    "           Autor Velindorastrakhumen\r\n"
-    " \r\n"
-    " Program oblicza grubosc optyczna aerozolu\r\n"
-    " Opis programu znajduje sie w pliku Readme.txt\r\n"
-    " Program korzysta z kliku kalibracyjbego lang.dat\r\n"
-    "          e-mail tirovan@photometry.example.org\r\n"
-    " ---------------------------------------------\r\n"
-    " \r\n";
+const std::string banner = " \r\n"
+                           " ---------------------------------------------\r\n"
+                           "                PROGRAM Tirovan 1.1         \r\n"
+                           "           Autor Velindorastrakhumen\r\n"
+                           " \r\n"
+                           " Program oblicza grubosc optyczna aerozolu\r\n"
+                           " Opis programu znajduje sie w pliku Readme.txt\r\n"
+                           " Program korzysta z kliku kalibracyjbego lang.dat\r\n"
+                           "          e-mail tirovan@photometry.example.org\r\n"
+                           " ---------------------------------------------\r\n"
+                           " \r\n";
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
@@ -109,10 +108,9 @@ TEST(Run, BundledExampleAgainstAHandCheckedMeasurement) {
 
 // Two channels, two measurements, as in the input-file examples.
 const std::string two_channel_calibration = calibration_file({1.52f, 1.31f});
-const std::string two_measurements_one_per_line =
-    "2 2\n500 870\n"
-    "15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
-    "15 6 2005 11 0 21.0 52.2 1012 1.30 0.01 1.02 0.02\n";
+const std::string two_measurements_one_per_line = "2 2\n500 870\n"
+                                                  "15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
+                                                  "15 6 2005 11 0 21.0 52.2 1012 1.30 0.01 1.02 0.02\n";
 
 test::RunResult run_files(const std::string& lang, const std::string& dane, TempDir& dir) {
   dir.write("lang.dat", lang);
@@ -133,18 +131,15 @@ TEST(Run, LayoutsOfTheSameMeasurementsReadAlike) {
   ASSERT_EQ(lines(reference_results).size(), 2u);
 
   const SameOutputCase cases[] = {
-      {"record split with a surplus value",
-       "2 2\n500 870\n15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
-       "15 6 2005 11 0 21.0 52.2 1012\n1.30 0.01 1.02 0.02 7\n"},
+      {"record split with a surplus value", "2 2\n500 870\n15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
+                                            "15 6 2005 11 0 21.0 52.2 1012\n1.30 0.01 1.02 0.02 7\n"},
       {"one value per line, comments, CR LF",
        "2 2   channels and measurements\r\n500\r\n\r\n870 nm\r\n15\n6\n2005\n10\n30\n21.0\n52.2\n1013\n1.23\n0.01\n"
        "0.99\n0.02\n15,6,2005,11,0,21.0,52.2,1012,1.30,0.01,1.02,0.02\n"},
-      {"repeats and real-valued integers",
-       "2*2.0\n500 870\n15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
-       "15.9 6 2005 11 0 21.0 52.2 1012 1.30 0.01 1.02 0.02\n"},
-      {"hour fraction instead of minutes",
-       "2 2\n500 870\n15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
-       "15 6 2005 10.5 30 21.0 52.2 1012 1.30 0.01 1.02 0.02\n"},
+      {"repeats and real-valued integers", "2*2.0\n500 870\n15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
+                                           "15.9 6 2005 11 0 21.0 52.2 1012 1.30 0.01 1.02 0.02\n"},
+      {"hour fraction instead of minutes", "2 2\n500 870\n15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
+                                           "15 6 2005 10.5 30 21.0 52.2 1012 1.30 0.01 1.02 0.02\n"},
       {"values after the last record never read",
        "2 2\n500 870\n15 6 2005 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
        "15 6 2005 11 0 21.0 52.2 1012 1.30 0.01 1.02 0.02\nnot numbers at all\n"},
@@ -213,8 +208,8 @@ TEST(Run, ZeroCountsAndTheResultsFile) {
   {
     SCOPED_TRACE("zero channels: the wavelength line is passed over, five integers per record");
     TempDir dir;
-    const test::RunResult run =
-        run_files(calibration_file({}), "0 2\nthis line is passed over\n1 1 2000 12 0 0 0 0\n2 2 2000 12 1 0 0 0\n", dir);
+    const test::RunResult run = run_files(
+        calibration_file({}), "0 2\nthis line is passed over\n1 1 2000 12 0 0 0 0\n2 2 2000 12 1 0 0 0\n", dir);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, banner);
     EXPECT_EQ(dir.read("wyniki.dat"), "   1   1  2000  12   0\r\n   2   2  2000  12   1\r\n");

@@ -11,7 +11,7 @@ namespace tirovan::test {
 // A fresh folder under the system's temporary directory, removed with
 // everything in it when the object goes.
 class TempDir {
- public:
+public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -23,7 +23,7 @@ class TempDir {
   [[nodiscard]] std::string read(const std::string& name) const;
   [[nodiscard]] bool exists(const std::string& name) const;
 
- private:
+private:
   std::string path_;
 };
 

@@ -18,7 +18,8 @@ namespace {
 
 TEST(Failure, SevereStatusIsTheLowByteOfTheWindowsStatus) {
   const int numbers[] = {24, 30, 38, 42, 43, 59, 64, 600, 601, 602, 603, 696};
-  for (const int n : numbers) EXPECT_EQ(severe_status(n), static_cast<int>((0xC0000000u + static_cast<unsigned>(n)) & 0xFFu));
+  for (const int n : numbers)
+    EXPECT_EQ(severe_status(n), static_cast<int>((0xC0000000u + static_cast<unsigned>(n)) & 0xFFu));
   EXPECT_EQ(severe_status(600), 88);
   EXPECT_EQ(zero_to_negative_power().status(), 184);
 }
@@ -90,7 +91,8 @@ TEST(CheckedMath, DomainSingularityOverflowAndLossOfSignificance) {
       {"acos beyond -1", [] { (void)c::acos(-1.5f); }, "\nrun-time error M6201: MATH\n- acos: DOMAIN\n"},
       {"sin of infinity", [=] { (void)c::sin(inf); }, "\nrun-time error M6201: MATH\n- sin: DOMAIN\n"},
       {"cos of -inf", [=] { (void)c::cos(-inf); }, "\nrun-time error M6201: MATH\n- cos: DOMAIN\n"},
-      {"sin of 1e20 is exact", [] { EXPECT_FLOAT_EQ(c::sin(1e20f), static_cast<float>(std::sin(static_cast<double>(1e20f)))); }, ""},
+      {"sin of 1e20 is exact",
+       [] { EXPECT_FLOAT_EQ(c::sin(1e20f), static_cast<float>(std::sin(static_cast<double>(1e20f)))); }, ""},
       {"log of NaN passes", [=] { EXPECT_TRUE(std::isnan(c::log(nan))); }, ""},
       {"asin of NaN passes", [=] { EXPECT_TRUE(std::isnan(c::asin(nan))); }, ""},
       {"pow of a negative base to an integer", [] { EXPECT_EQ(c::pow(-2.0, 3.0), -8.0); }, ""},

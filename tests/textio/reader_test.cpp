@@ -29,10 +29,11 @@ struct RealToken {
 
 TEST(ParseReal, ValueTokens) {
   const RealToken cases[] = {
-      {"1.5", 1.5f},     {"1d+4", 1e4f},   {"2q-1", 0.2f},    {"1E5", 1e5f},          {"1e5", 1e5f},
-      {"1D2", 100.0f},   {"3Q0", 3.0f},    {"-.5", -0.5f},    {"+3", 3.0f},           {"5.", 5.0f},
-      {".25", 0.25f},    {"0.1234", 0.1234f}, {"007", 7.0f},  {"1e-50", 0.0f},        {"-1e-50", -0.0f},
-      {"3.4028235e38", 3.4028235e38f},   {"1.4e-45", 1.4e-45f}, {"+1.0E+00", 1.0f},  {"-0", -0.0f},
+      {"1.5", 1.5f},         {"1d+4", 1e4f},     {"2q-1", 0.2f},    {"1E5", 1e5f},
+      {"1e5", 1e5f},         {"1D2", 100.0f},    {"3Q0", 3.0f},     {"-.5", -0.5f},
+      {"+3", 3.0f},          {"5.", 5.0f},       {".25", 0.25f},    {"0.1234", 0.1234f},
+      {"007", 7.0f},         {"1e-50", 0.0f},    {"-1e-50", -0.0f}, {"3.4028235e38", 3.4028235e38f},
+      {"1.4e-45", 1.4e-45f}, {"+1.0E+00", 1.0f}, {"-0", -0.0f},
   };
   for (const auto& c : cases) {
     float value = -7.0f;
@@ -49,19 +50,32 @@ struct BadToken {
 
 TEST(ParseReal, MalformedTokensFailAndLeaveTheItem) {
   const BadToken cases[] = {
-      {"1.2.3", TokenStatus::syntax_error},   {"e5", TokenStatus::syntax_error},
-      {"+e5", TokenStatus::syntax_error},     {"nan", TokenStatus::syntax_error},
-      {"inf", TokenStatus::syntax_error},     {"1;", TokenStatus::syntax_error},
-      {"1e5e3", TokenStatus::syntax_error},   {"1e5.0", TokenStatus::syntax_error},
-      {"12a", TokenStatus::syntax_error},     {"1\r2", TokenStatus::syntax_error},
-      {"+", TokenStatus::conversion_error},   {"-", TokenStatus::conversion_error},
-      {"--1", TokenStatus::conversion_error}, {"1e", TokenStatus::conversion_error},
-      {"1.5e+", TokenStatus::conversion_error}, {".", TokenStatus::conversion_error},
-      {"1-2", TokenStatus::conversion_error}, {"1e39", TokenStatus::conversion_error},
-      {"3.40282357e38", TokenStatus::conversion_error}, {"-1e39", TokenStatus::conversion_error},
-      {"'5'", TokenStatus::conversion_error}, {"\"5\"", TokenStatus::conversion_error},
-      {"T", TokenStatus::conversion_error},   {"f", TokenStatus::conversion_error},
-      {".TRUE.", TokenStatus::conversion_error}, {".f", TokenStatus::conversion_error},
+      {"1.2.3", TokenStatus::syntax_error},
+      {"e5", TokenStatus::syntax_error},
+      {"+e5", TokenStatus::syntax_error},
+      {"nan", TokenStatus::syntax_error},
+      {"inf", TokenStatus::syntax_error},
+      {"1;", TokenStatus::syntax_error},
+      {"1e5e3", TokenStatus::syntax_error},
+      {"1e5.0", TokenStatus::syntax_error},
+      {"12a", TokenStatus::syntax_error},
+      {"1\r2", TokenStatus::syntax_error},
+      {"+", TokenStatus::conversion_error},
+      {"-", TokenStatus::conversion_error},
+      {"--1", TokenStatus::conversion_error},
+      {"1e", TokenStatus::conversion_error},
+      {"1.5e+", TokenStatus::conversion_error},
+      {".", TokenStatus::conversion_error},
+      {"1-2", TokenStatus::conversion_error},
+      {"1e39", TokenStatus::conversion_error},
+      {"3.40282357e38", TokenStatus::conversion_error},
+      {"-1e39", TokenStatus::conversion_error},
+      {"'5'", TokenStatus::conversion_error},
+      {"\"5\"", TokenStatus::conversion_error},
+      {"T", TokenStatus::conversion_error},
+      {"f", TokenStatus::conversion_error},
+      {".TRUE.", TokenStatus::conversion_error},
+      {".f", TokenStatus::conversion_error},
   };
   for (const auto& c : cases) {
     float value = -7.0f;
@@ -77,10 +91,21 @@ struct IntegerToken {
 
 TEST(ParseInteger, IntegerAndTruncatedRealTokens) {
   const IntegerToken cases[] = {
-      {"15", 15},          {"-35", -35},       {"+4", 4},           {"7.9", 7},         {"-3.9", -3},
-      {"15.7", 15},        {"1e2", 100},       {"1d2", 100},        {"0.5", 0},         {"-0.5", 0},
-      {"2147483647", 2147483647}, {"-2147483648", std::numeric_limits<std::int32_t>::min()},
-      {"2147483647.9", 2147483647}, {"000000000000000000000000012", 12}, {"1e-60", 0},
+      {"15", 15},
+      {"-35", -35},
+      {"+4", 4},
+      {"7.9", 7},
+      {"-3.9", -3},
+      {"15.7", 15},
+      {"1e2", 100},
+      {"1d2", 100},
+      {"0.5", 0},
+      {"-0.5", 0},
+      {"2147483647", 2147483647},
+      {"-2147483648", std::numeric_limits<std::int32_t>::min()},
+      {"2147483647.9", 2147483647},
+      {"000000000000000000000000012", 12},
+      {"1e-60", 0},
   };
   for (const auto& c : cases) {
     std::int32_t value = -7;
@@ -91,7 +116,7 @@ TEST(ParseInteger, IntegerAndTruncatedRealTokens) {
 
 TEST(ParseInteger, ValuesBeyond32BitsAreConversionErrors) {
   const std::string ten_thousand_digits(10000, '9');
-  const std::string cases[] = {"2147483648", "-2147483649", "1e10", "-3e9", "99999999999999999999999",
+  const std::string cases[] = {"2147483648",        "-2147483649",  "1e10", "-3e9", "99999999999999999999999",
                                ten_thousand_digits, "2147483648.0", "1e39"};
   for (const auto& token : cases) {
     std::int32_t value = -7;
@@ -123,7 +148,7 @@ struct StatementCase {
 };
 
 class ReaderFixture {
- public:
+public:
   explicit ReaderFixture(const std::string& content) {
     dir_.write("input.dat", content);
     const int fd = ::open(dir_.file("input.dat").c_str(), O_RDONLY);
@@ -137,8 +162,10 @@ class ReaderFixture {
     std::vector<float> reals(kinds.size(), static_cast<float>(untouched));
     Reader::Statement statement(*reader_);
     for (std::size_t k = 0; k < kinds.size(); ++k) {
-      if (kinds[k] == 'i') statement.item(integers[k]);
-      else statement.item(reals[k]);
+      if (kinds[k] == 'i')
+        statement.item(integers[k]);
+      else
+        statement.item(reals[k]);
     }
     std::vector<double> values;
     for (std::size_t k = 0; k < kinds.size(); ++k) {
@@ -147,15 +174,15 @@ class ReaderFixture {
     return values;
   }
 
- private:
+private:
   TempDir dir_;
   std::unique_ptr<Reader> reader_;
 };
 
 TEST(ReadStatement, SeparatorsRepeatsNullsSlashAndLines) {
   constexpr double u = untouched;
-  const std::string long_gap(70000, ' ');       // the next value lies in the next input block
-  const std::string long_zeros(100000, '0');    // one token longer than a block
+  const std::string long_gap(70000, ' ');    // the next value lies in the next input block
+  const std::string long_zeros(100000, '0'); // one token longer than a block
   std::string long_line;
   for (int k = 0; k < 100000; ++k) long_line += "1 ";
   const StatementCase cases[] = {
@@ -264,7 +291,8 @@ TEST(ReadStatement, EndOfFileMessageIsExact) {
     fixture.read("i");
     FAIL() << "no failure";
   } catch (const Failure& failure) {
-    EXPECT_EQ(failure.message(), "forrtl: severe (24): end-of-file during read, unit 31, file " + fixture.path() + "\n");
+    EXPECT_EQ(failure.message(),
+              "forrtl: severe (24): end-of-file during read, unit 31, file " + fixture.path() + "\n");
     EXPECT_EQ(failure.status(), 24);
   }
 }

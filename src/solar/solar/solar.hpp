@@ -38,8 +38,7 @@ void POS_FFT(std::int32_t doy, float time, float lon, float lat, float& zenith, 
 // `time` [h UT], site `lon`, `lat` [deg]; the day count never includes a
 // leap day. With the Sun below the horizon (zenith > 90) it writes the line
 // "The sun is not raised" to the console and returns the angles all the same.
-void POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float lat, float& zenith,
-            float& azimuth);
+void POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float lat, float& zenith, float& azimuth);
 
 // Writes `text` as one console line at its full length, without the
 // leading blank of list output.

@@ -40,7 +40,7 @@ inline void check_console_event() {
 [[nodiscard]] Failure console_event_failure(int signal_number);
 
 class BlockingSection {
- public:
+public:
   BlockingSection();
   ~BlockingSection();
   BlockingSection(const BlockingSection&) = delete;

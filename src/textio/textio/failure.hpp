@@ -15,10 +15,10 @@
 namespace tirovan::textio {
 
 // Unit numbers of the program's file connections; they appear in messages.
-inline constexpr int unit_console = 6;      // standard output
-inline constexpr int unit_calibration = 21; // lang.dat
+inline constexpr int unit_console = 6;       // standard output
+inline constexpr int unit_calibration = 21;  // lang.dat
 inline constexpr int unit_measurements = 31; // dane.dat
-inline constexpr int unit_results = 41;     // wyniki.dat
+inline constexpr int unit_results = 41;      // wyniki.dat
 
 // Failure numbers of the I/O run-time catalogue.
 enum class IoFailure : int {
@@ -45,19 +45,19 @@ enum class MathKind : int {
 };
 
 // Exit statuses that are not derived from a failure number.
-inline constexpr int status_math = 3;         // mathematical-function failure
-inline constexpr int status_bad_data = 65;    // count above the limit, month outside 1..12
-inline constexpr int status_control_c = 130;  // 128 + SIGINT
+inline constexpr int status_math = 3;        // mathematical-function failure
+inline constexpr int status_bad_data = 65;   // count above the limit, month outside 1..12
+inline constexpr int status_control_c = 130; // 128 + SIGINT
 inline constexpr int status_control_break = 1;
 inline constexpr int status_window_close = 2;
-inline constexpr int status_shutdown = 143;   // 128 + SIGTERM
+inline constexpr int status_shutdown = 143; // 128 + SIGTERM
 
 // A severe failure N ends the process with the 32-bit status 0xC0000000 + N;
 // an 8-bit exit status keeps its low byte, which is N & 0xFF.
 constexpr int severe_status(int number) { return number & 0xFF; }
 
 class Failure : public std::exception {
- public:
+public:
   // `message` is the full text for standard error, every line ending in '\n'
   // (it may be empty: a shut-down prints nothing).
   Failure(std::string message, int status) : message_(std::move(message)), status_(status) {}
@@ -66,7 +66,7 @@ class Failure : public std::exception {
   [[nodiscard]] int status() const noexcept { return status_; }
   [[nodiscard]] const char* what() const noexcept override { return message_.c_str(); }
 
- private:
+private:
   std::string message_;
   int status_;
 };

@@ -17,7 +17,7 @@
 namespace tirovan::textio {
 
 class OutputFile {
- public:
+public:
   // `fd` is written to; it is closed by close() or the destructor when
   // `owns_fd` is set. `path` names the file in failure messages.
   OutputFile(int fd, int unit, std::string path, bool owns_fd);
@@ -42,7 +42,7 @@ class OutputFile {
   [[nodiscard]] const std::string& path() const noexcept { return path_; }
   [[nodiscard]] std::size_t pending() const noexcept { return used_; }
 
- private:
+private:
   void write_all(const char* data, std::size_t size);
 
   int fd_;

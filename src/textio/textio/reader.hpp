@@ -45,7 +45,7 @@ enum class TokenStatus { ok, syntax_error, conversion_error };
 [[nodiscard]] TokenStatus parse_real(std::string_view token, float& value);
 
 class Reader {
- public:
+public:
   // Reads from `fd`; `unit` and `path` name it in failure messages. The fd
   // is closed by close() or the destructor when `owns_fd` is set.
   Reader(int fd, int unit, std::string path, bool owns_fd);
@@ -66,7 +66,7 @@ class Reader {
   // One read statement: construct it (this fetches the statement's first
   // line), then give it the items in order.
   class Statement {
-   public:
+  public:
     explicit Statement(Reader& reader);
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -76,11 +76,11 @@ class Reader {
     void item(float& value);
     void items(std::span<float> values);
 
-   private:
+  private:
     Reader& reader_;
   };
 
- private:
+private:
   enum class Next { value, null, slash };
 
   void begin_statement();
