@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,8 +88,10 @@ pid_t start_with(const TempDir& dir, const std::string* stdout_path, int stdout_
 
 RunResult finish_with(const TempDir& dir, pid_t pid, bool captured) {
   int wait_status = 0;
-  ::waitpid(pid, &wait_status, 0);
+  struct rusage usage {};
+  ::wait4(pid, &wait_status, 0, &usage);
   RunResult result;
+  result.peak_rss_kb = usage.ru_maxrss;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   result.out = captured ? dir.read(".stdout") : std::string();
   result.err = dir.read(".stderr");

@@ -35,6 +35,7 @@ struct RunResult {
   int status = -1; // exit status, or 128 + signal number
   std::string out;
   std::string err;
+  long peak_rss_kb = 0; // the child's peak resident memory
 };
 
 // Runs the built tirovan in `dir` with standard input closed; standard
