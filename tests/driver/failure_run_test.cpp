@@ -10,6 +10,10 @@
 #include <vector>
 
 #include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -233,6 +237,79 @@ TEST(RunFailure, ConsoleEventsWhileWaitingForInput) {
     EXPECT_EQ(run.err, c.line);
     EXPECT_EQ(count_lines(run.out, " Grubosc"), 1u);
     EXPECT_EQ(dir.read("wyniki.dat").size(), 32u + 2u);
+  }
+}
+
+} // namespace
+} // namespace tirovan
+
+namespace tirovan {
+namespace {
+
+struct OpenCase {
+  const char* name;
+  std::function<void(const TempDir&)> prepare;
+  std::function<void()> in_child;
+  int status;
+  std::string err; // {wyniki}, {dane} for the full paths
+};
+
+// Open failures that can be provoked on Linux, as root or not.
+TEST(RunFailure, RefusedOpens) {
+  const auto nothing = [] {};
+  const OpenCase cases[] = {
+      {"symbolic link loop: any other error",
+       [](const TempDir& dir) { std::filesystem::create_symlink("wyniki.dat", dir.file("wyniki.dat")); }, nothing, 30,
+       std::string("forrtl: ") + std::strerror(ELOOP) +
+           "\nforrtl: severe (30): open failure, unit 41, file {wyniki}\n"},
+      {"link into a missing folder: file not found",
+       [](const TempDir& dir) { std::filesystem::create_symlink("no/such/folder/x", dir.file("wyniki.dat")); }, nothing,
+       90, "forrtl: severe (602): file not found\n"},
+      {"link through a file: file not found",
+       [](const TempDir& dir) { std::filesystem::create_symlink("lang.dat/x", dir.file("wyniki.dat")); }, nothing, 90,
+       "forrtl: severe (602): file not found\n"},
+      {"a socket: no such device",
+       [](const TempDir& dir) {
+         const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         const std::string path = dir.file("wyniki.dat");
+         ASSERT_LT(path.size(), sizeof address.sun_path);
+         std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+         ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+         ::close(s);
+       },
+       nothing, 42, "forrtl: severe (42): no such device, unit 41, file {wyniki}\n"},
+      {"too many open files", [](const TempDir&) {},
+       [] {
+         const rlimit limit{4, 4}; // 0, 1, 2 and one file: dane.dat finds no descriptor
+         ::setrlimit(RLIMIT_NOFILE, &limit);
+       },
+       91, "forrtl: severe (603): too many open files\n"},
+      {"read-only results file: access not allowed",
+       [](const TempDir& dir) {
+         dir.write("wyniki.dat", "kept\r\n");
+         ::chmod(dir.file("wyniki.dat").c_str(), 0444);
+         ::chmod(dir.path().c_str(), 0755);
+         ::chmod(dir.file("lang.dat").c_str(), 0644);
+         ::chmod(dir.file("dane.dat").c_str(), 0644);
+       },
+       [] {
+         // Root opens anything: run as nobody.
+         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+       },
+       88, "forrtl: severe (600): access not allowed\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (test::sanitized && std::string(c.name) == "too many open files") continue;
+    TempDir dir;
+    dir.write("lang.dat", one_channel);
+    dir.write("dane.dat", "1 1\n500\n" + good_record);
+    c.prepare(dir);
+    const test::RunResult run = run_tirovan(dir, c.in_child);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, expand(c.err, dir));
   }
 }
 

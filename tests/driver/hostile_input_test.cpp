@@ -43,10 +43,21 @@ struct TokenCase {
 TEST(HostileInput, TokensInAValuePosition) {
   const std::string ten_thousand_digits(10000, '7');
   const TokenCase cases[] = {
-      {"nan", 59},      {"inf", 59},      {"1e39", 64},   {"--1", 64},  {"1.2.3", 59},
-      {"+", 64},        {"e5", 59},       {"1.0e5x", 59}, {"'21'", 64}, {"T", 64},
-      {ten_thousand_digits, 64},          {"0." + ten_thousand_digits, 0},
-      {std::string("2\0001", 3), 59},     {"\xff\xfe", 59},           {"21\x80", 59},
+      {"nan", 59},
+      {"inf", 59},
+      {"1e39", 64},
+      {"--1", 64},
+      {"1.2.3", 59},
+      {"+", 64},
+      {"e5", 59},
+      {"1.0e5x", 59},
+      {"'21'", 64},
+      {"T", 64},
+      {ten_thousand_digits, 64},
+      {"0." + ten_thousand_digits, 0},
+      {std::string("2\0001", 3), 59},
+      {"\xff\xfe", 59},
+      {"21\x80", 59},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.token.substr(0, 20));
@@ -62,7 +73,7 @@ TEST(HostileInput, TokensInAValuePosition) {
 TEST(HostileInput, NulBytesAndInvalidUtf8InHeaderLinesArePassedOver) {
   TempDir dir;
   std::string lang;
-  for (int line = 0; line < 8; ++line) lang += std::string("\0\xff\xc3\x28 \x80 text", 13) + "\n";
+  for (int line = 0; line < 8; ++line) lang += std::string("\0\xff\xc3\x28 \x80 text", 11) + "\n";
   lang += "1\n500\n1.0\n";
   dir.write("lang.dat", lang);
   dir.write("dane.dat", "1 1\n500\n15 6 2005 10 30 21.0 52.2 1013 0.5 0.01\n");
@@ -106,7 +117,9 @@ TEST(HostileInput, HundredMegabyteLineInBoundedMemory) {
   const test::RunResult run = run_tirovan(dir);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(dir.read("wyniki.dat").size(), 2u * 34u);
-  EXPECT_LT(run.peak_rss_kb, 16 * 1024);
+  if (!test::sanitized) {
+    EXPECT_LT(run.peak_rss_kb, 16 * 1024);
+  }
 }
 
 TEST(HostileInput, HundredMegabyteLineWithoutEndAtTheEndOfTheFile) {
@@ -116,7 +129,9 @@ TEST(HostileInput, HundredMegabyteLineWithoutEndAtTheEndOfTheFile) {
   const test::RunResult run = run_tirovan(dir);
   EXPECT_EQ(run.status, 24);
   EXPECT_EQ(run.err, eof(dir, "dane.dat", 31));
-  EXPECT_LT(run.peak_rss_kb, 16 * 1024);
+  if (!test::sanitized) {
+    EXPECT_LT(run.peak_rss_kb, 16 * 1024);
+  }
 }
 
 // Kills runs at random moments and checks that wyniki.dat is then always a

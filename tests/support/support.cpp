@@ -66,7 +66,8 @@ std::string capture_console(const std::function<void()>& action) {
 
 namespace {
 
-pid_t start_with(const TempDir& dir, const std::string* stdout_path, int stdout_fd = -1) {
+pid_t start_with(const TempDir& dir, const std::string* stdout_path, int stdout_fd = -1,
+                 const std::function<void()>* in_child = nullptr) {
   const std::string out_path = dir.path() + "/.stdout";
   const std::string err_path = dir.path() + "/.stderr";
   const pid_t pid = ::fork();
@@ -80,6 +81,10 @@ pid_t start_with(const TempDir& dir, const std::string* stdout_path, int stdout_
     ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
+    for (const int fd : {in, out, err}) {
+      if (fd > STDERR_FILENO) ::close(fd);
+    }
+    if (in_child != nullptr) (*in_child)();
     ::execl(TIROVAN_EXE, "tirovan", static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -108,6 +113,9 @@ RunResult run_with(const TempDir& dir, const std::string* stdout_path) {
 
 RunResult run_tirovan(const TempDir& dir) { return run_with(dir, nullptr); }
 RunResult run_tirovan(const TempDir& dir, const std::string& stdout_path) { return run_with(dir, &stdout_path); }
+RunResult run_tirovan(const TempDir& dir, const std::function<void()>& in_child) {
+  return finish_with(dir, start_with(dir, nullptr, -1, &in_child), true);
+}
 int start_tirovan(const TempDir& dir) { return start_with(dir, nullptr); }
 int start_tirovan(const TempDir& dir, int stdout_fd) { return start_with(dir, nullptr, stdout_fd); }
 RunResult finish_tirovan(const TempDir& dir, int pid) { return finish_with(dir, pid, true); }

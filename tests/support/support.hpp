@@ -8,6 +8,14 @@
 
 namespace tirovan::test {
 
+// Sanitizer runtimes take memory and file descriptors of their own, so
+// limits on either are checked only in plain builds.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
+
 // A fresh folder under the system's temporary directory, removed with
 // everything in it when the object goes.
 class TempDir {
@@ -45,6 +53,10 @@ RunResult run_tirovan(const TempDir& dir);
 // Same, with standard output redirected to the file `stdout_path` (e.g.
 // /dev/full) instead of being captured.
 RunResult run_tirovan(const TempDir& dir, const std::string& stdout_path);
+
+// Same, running `in_child` in the child process just before the program
+// starts (to lower a limit or drop privileges).
+RunResult run_tirovan(const TempDir& dir, const std::function<void()>& in_child);
 
 // Starts tirovan in `dir` without waiting (output captured as above, or
 // sent to the open file descriptor `stdout_fd`) ...
