@@ -54,7 +54,10 @@ private:
   std::uint64_t written_ = 0; // bytes handed to the system so far
 };
 
-// Standard output: unit 6, named "/dev/stdout" in failure messages.
+// Standard output: unit 6, named "/dev/stdout" in failure messages. The
+// warnings of POSSOL and OZON go here; another program calling them flushes
+// it (console().flush()) before writing to standard output itself, and it
+// is flushed at exit.
 OutputFile& console();
 
 // List output: one leading blank, then the items (texts at full length,
