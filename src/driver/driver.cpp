@@ -1,7 +1,6 @@
 #include "driver/driver.hpp"
 #include "driver/retrieval.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <optional>
