@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
       day = 1 + static_cast<int>(unit(random) * 28);
       lat = static_cast<float>(std::round((unit(random) * 130.0 - 60.0) * 100.0) / 100.0);
       lon = static_cast<float>(std::round((unit(random) * 360.0 - 180.0) * 100.0) / 100.0);
-      const double local_noon = 12.0 - lon / 15.0;
+      const double local_noon = 12.0 - static_cast<double>(lon) / 15.0;
       double t = local_noon + (unit(random) - 0.5) * 12.0;
       t = std::fmod(t + 48.0, 24.0);
       hour = static_cast<int>(t);
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
       tirovan::DAY_NUMBER(day, month, 0, doy);
       tirovan::POS_FFT(doy, static_cast<float>(hour + minute / 60.0), lon, lat, zenith, azimuth);
     } while (!(zenith < 80.0f));
-    const double h = 90.0 - zenith;
+    const double h = 90.0 - static_cast<double>(zenith);
     const double air_mass = 1.0 / (std::sin(h * 3.14159 / 180.0) + 0.50572 * std::pow(h + 6.07995, -1.6364));
     float factor = 1;
     tirovan::VARSOL(day, month, factor);
@@ -87,10 +87,10 @@ int main(int argc, char** argv) {
     std::fprintf(dane, "%d %d %d %d %d %.2f %.2f %.1f", day, month, year, hour, minute, static_cast<double>(lon),
                  static_cast<double>(lat), pressure);
     for (int i = 0; i < channel_count; ++i) {
-      const double tau = aot500 * std::pow(wavelengths[i] / 500.0, -angstrom) + rayleigh(wavelengths[i], pressure) +
+      const double tau = aot500 * std::pow(static_cast<double>(wavelengths[i]) / 500.0, -angstrom) + rayleigh(wavelengths[i], pressure) +
                          0.3 * 0.05 * unit(random);
       const double dark = 0.001 + 0.003 * unit(random);
-      const double signal = calibration[i] * factor * std::exp(-air_mass * tau) + dark;
+      const double signal = static_cast<double>(calibration[i] * factor) * std::exp(-air_mass * tau) + dark;
       std::fprintf(dane, " %.5g %.4f", signal, dark);
     }
     std::fprintf(dane, "\n");

@@ -11,9 +11,9 @@
 #include <benchmark/benchmark.h>
 
 #include "driver/retrieval.hpp"
-#include "textio/failure.hpp"
+#include "runtime/failure.hpp"
 #include "textio/format.hpp"
-#include "textio/output.hpp"
+#include "runtime/units.hpp"
 #include "textio/reader.hpp"
 
 namespace {
@@ -37,7 +37,7 @@ void BM_ReadRecord(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     ::lseek(fd, 0, SEEK_SET);
-    textio::Reader reader(::dup(fd), textio::unit_measurements, path, true);
+    textio::Reader reader(::dup(fd), runtime::unit_measurements, path, true);
     state.ResumeTiming();
     for (int k = 0; k < 20000; ++k) {
       textio::Reader::Statement statement(reader);
@@ -97,7 +97,7 @@ void BM_Retrieval(benchmark::State& state) {
     driver::retrieve(m, wavelength, calibration, signal, dark, aot);
     benchmark::DoNotOptimize(aot);
   }
-  textio::console().flush();
+  runtime::console().flush();
   ::dup2(saved, STDOUT_FILENO);
   ::close(saved);
   ::close(null);

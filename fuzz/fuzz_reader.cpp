@@ -13,11 +13,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "textio/failure.hpp"
+#include "runtime/failure.hpp"
 #include "textio/reader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tirovan::textio;
+  using tirovan::runtime::Failure;
+  using tirovan::runtime::unit_measurements;
   if (size < 4) return 0;
   const std::size_t statements = data[0] % 8 + 1;
   const std::uint8_t kinds = data[1];

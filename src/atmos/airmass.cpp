@@ -1,6 +1,6 @@
 #include "atmos/atmos.hpp"
 
-#include "textio/checked_math.hpp"
+#include "runtime/checked_math.hpp"
 
 namespace tirovan {
 namespace {
@@ -18,12 +18,13 @@ constexpr float exponent = -1.6364f;
 void AIRMASS(float zenith, float& air_mass) {
   const float elevation = right_angle - zenith;               // h [deg]
   const float elevation_radians = elevation * pi / half_turn; // [rad]
-  const float sine = textio::checked::sin(elevation_radians);
-  // The base h + 6.07995 enters the power in double, not rounded to float
-  // first; the power term and the sum stay in double up to the stored result.
+  const float sine = runtime::checked::sin(elevation_radians);
+  // The base h + 6.07995 enters the power unrounded (in double); the power
+  // term itself is a stored single-precision value, and so is every step
+  // after it.
   const double base = static_cast<double>(elevation) + static_cast<double>(elevation_offset);
-  const double power = textio::checked::pow(base, static_cast<double>(exponent));
-  air_mass = static_cast<float>(1.0 / (static_cast<double>(sine) + static_cast<double>(coefficient) * power));
+  const auto power = static_cast<float>(runtime::checked::pow(base, static_cast<double>(exponent)));
+  air_mass = 1.0f / (sine + coefficient * power);
 }
 
 } // namespace tirovan

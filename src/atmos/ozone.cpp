@@ -5,7 +5,8 @@
 #include <string_view>
 
 #include "atmos/atmos.hpp"
-#include "textio/output.hpp"
+#include "textio/records.hpp"
+#include "runtime/units.hpp"
 
 namespace tirovan {
 namespace {
@@ -109,13 +110,13 @@ void OZON(float wavelength, float& coefficient) {
   }
   if (lambda < lowest_wavelength) {
     coefficient = 0.0f;
-    textio::write_list(textio::console(), below_table);
-    textio::write_list(textio::console(), ozone_taken_as_zero);
+    textio::write_list(runtime::console(), below_table);
+    textio::write_list(runtime::console(), ozone_taken_as_zero);
   }
   if (lambda > highest_wavelength) {
     coefficient = 0.0f;
-    textio::write_list(textio::console(), above_table);
-    textio::write_list(textio::console(), ozone_taken_as_zero);
+    textio::write_list(runtime::console(), above_table);
+    textio::write_list(runtime::console(), ozone_taken_as_zero);
   }
 }
 

@@ -1,6 +1,6 @@
 #include "atmos/atmos.hpp"
 
-#include "textio/failure.hpp"
+#include "runtime/failure.hpp"
 
 namespace tirovan {
 namespace {
@@ -26,7 +26,7 @@ float integer_power(float base, unsigned n) {
 
 void RAYLEIGH(float wavelength, float pressure, float& tau_rayleigh) {
   const float lambda = wavelength * nm_to_um; // [um]
-  if (lambda == 0.0f) throw textio::zero_to_negative_power();
+  if (lambda == 0.0f) throw runtime::zero_to_negative_power();
   const float pressure_ratio = pressure / reference_pressure;
   const float reciprocal = 1.0f / lambda; // [1/um]; the negative powers are powers of it
   const float a = c4 * integer_power(reciprocal, 4);

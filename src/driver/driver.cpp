@@ -11,16 +11,17 @@
 
 #include <unistd.h>
 
-#include "textio/failure.hpp"
-#include "textio/files.hpp"
+#include "runtime/failure.hpp"
+#include "runtime/files.hpp"
+#include "runtime/units.hpp"
 #include "textio/format.hpp"
-#include "textio/output.hpp"
 #include "textio/reader.hpp"
+#include "textio/records.hpp"
 
 namespace tirovan::driver {
 namespace {
 
-using textio::OutputFile;
+using runtime::OutputUnit;
 using textio::Reader;
 using Statement = textio::Reader::Statement;
 
@@ -40,7 +41,9 @@ constexpr std::string_view measurement_file = "dane.dat";
 constexpr std::string_view results_file = "wyniki.dat";
 
 constexpr int calibration_header_lines = 8;
-constexpr std::size_t fixed_channels = 10; // the arrays of the original instrument layout
+// Ten channels: the arrays every run starts with; a larger count (up to
+// max_channels) resizes them once, when it is read.
+constexpr std::size_t fixed_channels = 10;
 
 // Results record layout: I4 day, I4 month, I6 year, I4 hour, I4 minute,
 // then F10.3 per channel.
@@ -54,7 +57,6 @@ constexpr std::size_t results_prefix = 22;
 class Run {
 public:
   void execute();
-  void flush_outputs();
   void finish();
 
 private:
@@ -62,12 +64,12 @@ private:
   void read_calibration();
   void open_measurements();
   void read_header();
-  void read_measurement(std::int32_t number);
+  void read_measurement();
   void write_results_record();
   void ensure_channels(std::size_t count);
 
-  OutputFile& console_ = textio::console();
-  std::optional<OutputFile> results_;
+  OutputUnit& console_ = runtime::console();
+  std::optional<OutputUnit> results_;
   std::optional<Reader> measurements_;
 
   std::int32_t calibration_count_ = 0;
@@ -88,7 +90,7 @@ std::size_t channels(std::int32_t count) { return count > 0 ? static_cast<std::s
 
 void check_count(std::string_view path, std::string_view what, std::int32_t count) {
   if (count <= max_channels) return;
-  throw textio::bad_data(path, std::string(what) + " " + std::to_string(count) + " exceeds the limit of " +
+  throw runtime::bad_data(path, std::string(what) + " " + std::to_string(count) + " exceeds the limit of " +
                                    std::to_string(max_channels));
 }
 
@@ -96,11 +98,6 @@ void Run::ensure_channels(std::size_t count) {
   for (std::vector<float>* array : {&calibration_aux_, &calibration_signal_, &wavelength_, &signal_, &dark_, &aot_}) {
     if (array->size() < count) array->resize(count, 0.0f);
   }
-}
-
-void Run::flush_outputs() {
-  console_.flush();
-  if (results_) results_->flush();
 }
 
 void Run::write_banner() {
@@ -118,10 +115,8 @@ void Run::write_banner() {
 }
 
 void Run::read_calibration() {
-  flush_outputs();
-  auto file = textio::open_unit(calibration_file, textio::unit_calibration, textio::Access::read);
-  Reader reader(file.fd, textio::unit_calibration, std::move(file.path), true);
-  reader.set_before_wait([this] { flush_outputs(); });
+  auto file = runtime::open_unit(calibration_file, runtime::unit_calibration, runtime::Access::read);
+  Reader reader(file.fd, runtime::unit_calibration, std::move(file.path), true);
   for (int line = 0; line < calibration_header_lines; ++line) Statement{reader};
   Statement{reader}.item(calibration_count_);
   check_count(reader.path(), "calibration count", calibration_count_);
@@ -133,12 +128,10 @@ void Run::read_calibration() {
 }
 
 void Run::open_measurements() {
-  auto results = textio::open_unit(results_file, textio::unit_results, textio::Access::write);
-  results_.emplace(results.fd, textio::unit_results, std::move(results.path), true);
-  flush_outputs();
-  auto file = textio::open_unit(measurement_file, textio::unit_measurements, textio::Access::read);
-  measurements_.emplace(file.fd, textio::unit_measurements, std::move(file.path), true);
-  measurements_->set_before_wait([this] { flush_outputs(); });
+  auto results = runtime::open_unit(results_file, runtime::unit_results, runtime::Access::write);
+  results_.emplace(results.fd, runtime::unit_results, std::move(results.path), true);
+  auto file = runtime::open_unit(measurement_file, runtime::unit_measurements, runtime::Access::read);
+  measurements_.emplace(file.fd, runtime::unit_measurements, std::move(file.path), true);
 }
 
 void Run::read_header() {
@@ -152,7 +145,7 @@ void Run::read_header() {
   Statement{*measurements_}.items(std::span(wavelength_).first(channels(channel_count_)));
 }
 
-void Run::read_measurement(std::int32_t number) {
+void Run::read_measurement() {
   Statement record{*measurements_};
   record.item(m_.day);
   record.item(m_.month);
@@ -165,11 +158,6 @@ void Run::read_measurement(std::int32_t number) {
   for (std::size_t i = 0; i < channels(channel_count_); ++i) {
     record.item(signal_[i]);
     record.item(dark_[i]);
-  }
-  // The ozone climatology has a column for months 1..12 only.
-  if (m_.month < 1 || m_.month > 12) {
-    throw textio::bad_data(measurements_->path(), "measurement " + std::to_string(number) + " has month " +
-                                                      std::to_string(m_.month) + ", outside 1..12");
   }
 }
 
@@ -198,10 +186,15 @@ void Run::execute() {
   read_header();
   const std::int32_t count = measurement_count_; // taken once
   for (std::int32_t number = 1; number <= count; ++number) {
-    read_measurement(number);
+    read_measurement();
     const std::size_t n = channels(channel_count_);
-    retrieve(m_, std::span(wavelength_).first(n), std::span(calibration_signal_).first(n), std::span(signal_).first(n),
-             std::span(dark_).first(n), std::span(aot_).first(n));
+    try {
+      retrieve(m_, std::span(wavelength_).first(n), std::span(calibration_signal_).first(n),
+               std::span(signal_).first(n), std::span(dark_).first(n), std::span(aot_).first(n));
+    } catch (const OzoneMonthRefused& refused) {
+      throw runtime::bad_data(measurements_->path(), "measurement " + std::to_string(number) + " has month " +
+                                                         std::to_string(refused.month) + ", outside 1..12");
+    }
     write_results_record();
   }
 }
@@ -209,7 +202,7 @@ void Run::execute() {
 void Run::finish() {
   measurements_->close();
   results_->close();
-  console_.flush();
+  runtime::flush_output_units();
 }
 
 void write_to_standard_error(const std::string& message) {
@@ -234,12 +227,18 @@ Outcome run_quietly() {
     run.execute();
     run.finish();
     return {0, {}};
-  } catch (const textio::Failure& failure) {
-    // Complete records first: a write refused now is what ends the run,
-    // as it would have been had the records been written unbuffered.
+  } catch (const runtime::Failure& failure) {
+    if (failure.console_event()) {
+      // Whatever the console does not take now is lost: waiting for a
+      // reader that does not read would keep the run from ending.
+      runtime::flush_output_units_after_event();
+      return {failure.status(), failure.message()};
+    }
+    // Complete records first: a write refused now came earlier in the
+    // run's statements than this failure, and is what ends the run.
     try {
-      run.flush_outputs();
-    } catch (const textio::Failure& write_failure) {
+      runtime::flush_output_units();
+    } catch (const runtime::Failure& write_failure) {
       return {write_failure.status(), write_failure.message()};
     }
     return {failure.status(), failure.message()};

@@ -2,9 +2,11 @@
 // Run in a folder holding lang.dat and dane.dat; arguments are ignored.
 
 #include "driver/driver.hpp"
-#include "textio/console_events.hpp"
+#include "runtime/console_events.hpp"
+#include "runtime/files.hpp"
 
 int main() {
-  tirovan::textio::install_console_handlers();
+  tirovan::runtime::open_standard_descriptors();
+  tirovan::runtime::install_console_handlers();
   return tirovan::driver::run();
 }

@@ -2,7 +2,7 @@
 
 #include "solar/solar.hpp"
 
-#include "textio/checked_math.hpp"
+#include "runtime/checked_math.hpp"
 #include "wrapping.hpp"
 
 namespace tirovan {
@@ -18,10 +18,10 @@ constexpr float half_circle = 180.0f; // [deg]
 void VARSOL(std::int32_t day, std::int32_t month, float& factor) {
   // The day count of DAY_NUMBER without a leap day, so that the two agree.
   const std::int32_t doy = solar_detail::day_of_common_year(day, month);
-  const float pi = 2.0f * textio::checked::acos(0.0f); // formed afresh on every call
+  const float pi = 2.0f * runtime::checked::acos(0.0f); // formed afresh on every call
   const float theta = static_cast<float>(solar_detail::wrap_add(doy, -perihelion_day)) * mean_daily_motion * pi /
                       half_circle; // [rad] since perihelion, negative for 1-3 January
-  const float cos_theta = textio::checked::cos(theta);
+  const float cos_theta = runtime::checked::cos(theta);
   factor = 1.0f / ((1.0f - eccentricity * cos_theta) * (1.0f - eccentricity * cos_theta));
 }
 

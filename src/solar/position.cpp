@@ -7,14 +7,15 @@
 #include "solar/solar.hpp"
 #include "spencer_series.hpp"
 
-#include "textio/checked_math.hpp"
-#include "textio/output.hpp"
+#include "runtime/checked_math.hpp"
+#include "textio/records.hpp"
+#include "runtime/units.hpp"
 #include "wrapping.hpp"
 
 namespace tirovan {
 namespace {
 
-namespace checked = textio::checked;
+namespace checked = runtime::checked;
 
 constexpr float degrees_per_hour = 15.0f;
 constexpr float degree = 0.017453292f; // [rad]; also divides radians back to degrees
@@ -129,6 +130,6 @@ void POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float l
   if (zenith > right_angle) PRINT_ERROR(sun_below_horizon);
 }
 
-void PRINT_ERROR(std::string_view text) { textio::write_text_record(textio::console(), text); }
+void PRINT_ERROR(std::string_view text) { textio::write_text_record(runtime::console(), text); }
 
 } // namespace tirovan

@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "atmos/atmos.hpp"
 #include "support/support.hpp"
-#include "textio/failure.hpp"
+#include "runtime/failure.hpp"
 
 namespace tirovan {
 namespace {
@@ -47,13 +48,24 @@ TEST(AirMass, KastenYoungTableAboveAndBelowTheHorizon) {
   EXPECT_NEAR(peak_zenith, 91.76, 0.01);
 }
 
+// Every step after the power is single precision: these are the exact
+// floats (a one-ULP change of any of them fails), not approximations.
+TEST(AirMass, SinglePrecisionResultsBitExact) {
+  const std::pair<float, float> cases[] = {{0.0f, 0.999711931f}, {85.0f, 10.3057995f}, {92.0f, 63.4640007f}};
+  for (const auto& [zenith, want] : cases) {
+    float air_mass = 0;
+    AIRMASS(zenith, air_mass);
+    EXPECT_EQ(air_mass, want) << std::hexfloat << zenith << ": got " << air_mass << ", want " << want;
+  }
+}
+
 TEST(AirMass, BeyondTheFormulaTheRealPowerFails) {
   for (const float zenith : {96.1f, 120.0f, 180.0f}) {
     float air_mass = -1;
     try {
       AIRMASS(zenith, air_mass);
       ADD_FAILURE() << zenith;
-    } catch (const textio::Failure& failure) {
+    } catch (const runtime::Failure& failure) {
       EXPECT_EQ(failure.message(), "\nrun-time error M6201: MATH\n- pow: DOMAIN\n");
       EXPECT_EQ(failure.status(), 3);
     }
@@ -90,7 +102,7 @@ TEST(Rayleigh, ZeroWavelengthIsAZeroToANegativePower) {
   try {
     RAYLEIGH(0.0f, 1013.0f, tau);
     FAIL();
-  } catch (const textio::Failure& failure) {
+  } catch (const runtime::Failure& failure) {
     EXPECT_EQ(failure.message(), "forrtl: severe (696): Real zero raised to negative power\n");
     EXPECT_EQ(failure.status(), 184);
   }

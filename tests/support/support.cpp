@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "textio/output.hpp"
+#include "runtime/units.hpp"
 
 #ifndef TIROVAN_EXE
 #define TIROVAN_EXE "tirovan"
@@ -43,7 +43,7 @@ std::string TempDir::read(const std::string& name) const {
 bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
 std::string capture_console(const std::function<void()>& action) {
-  textio::console().flush();
+  runtime::console().flush();
   TempDir dir;
   const std::string path = dir.file("console");
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -52,9 +52,9 @@ std::string capture_console(const std::function<void()>& action) {
   ::close(fd);
   try {
     action();
-    textio::console().flush();
+    runtime::console().flush();
   } catch (...) {
-    textio::console().flush();
+    runtime::console().flush();
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
     throw;

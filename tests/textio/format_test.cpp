@@ -12,7 +12,8 @@
 
 #include "support/support.hpp"
 #include "textio/format.hpp"
-#include "textio/output.hpp"
+#include "runtime/units.hpp"
+#include "textio/records.hpp"
 
 namespace tirovan::textio {
 namespace {
@@ -170,10 +171,10 @@ TEST(FixedInteger, TruncatedHoursAndMinutes) {
 
 TEST(Records, ListAndTextRecordsEndInCrLf) {
   const std::string out = test::capture_console([] {
-    write_list(console());
-    write_list(console(), "abc  ");
-    write_list(console(), "Grubosc optyczna aerozolu", 0.1234f);
-    write_text_record(console(), "The sun is not raised");
+    write_list(runtime::console());
+    write_list(runtime::console(), "abc  ");
+    write_list(runtime::console(), "Grubosc optyczna aerozolu", 0.1234f);
+    write_text_record(runtime::console(), "The sun is not raised");
   });
   EXPECT_EQ(out, " \r\n abc  \r\n Grubosc optyczna aerozolu    1.234000E-01\r\nThe sun is not raised\r\n");
 }

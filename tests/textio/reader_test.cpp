@@ -12,13 +12,19 @@
 #include <gtest/gtest.h>
 
 #include "support/support.hpp"
-#include "textio/failure.hpp"
+#include "runtime/failure.hpp"
+#include "runtime/units.hpp"
 #include "textio/reader.hpp"
+#include "textio/records.hpp"
 
 namespace tirovan::textio {
 namespace {
 
 using test::TempDir;
+using runtime::Failure;
+using runtime::io_failure;
+using runtime::IoFailure;
+using runtime::unit_measurements;
 
 // ---------------------------------------------------------------- tokens
 
@@ -309,23 +315,72 @@ TEST(ReadStatement, ItemsReadBeforeAFailureKeepTheirValues) {
   EXPECT_EQ(c, 0);
 }
 
-TEST(Reader, FlushHookRunsBeforeEveryWaitForInput) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ASSERT_EQ(::write(fds[1], "1\n2\n", 4), 4);
-  Reader reader(fds[0], unit_measurements, "pipe", true);
-  int waits = 0;
-  reader.set_before_wait([&] { ++waits; });
-  std::int32_t value = 0;
-  Reader::Statement(reader).item(value);
-  EXPECT_EQ(value, 1);
-  EXPECT_EQ(waits, 1); // one read took both lines
-  Reader::Statement(reader).item(value);
-  EXPECT_EQ(value, 2);
-  EXPECT_EQ(waits, 1);
-  ::close(fds[1]);
-  EXPECT_THROW(Reader::Statement{reader}, Failure); // end of file, after one more wait
-  EXPECT_EQ(waits, 2);
+TEST(Reader, OutputUnitsAreFlushedBeforeAReadThatMayWait) {
+  int input[2], output[2];
+  ASSERT_EQ(::pipe(input), 0);
+  ASSERT_EQ(::pipe(output), 0);
+  ASSERT_EQ(::fcntl(output[0], F_SETFL, O_NONBLOCK), 0);
+  ASSERT_EQ(::write(input[1], "1\n", 2), 2);
+  {
+    runtime::OutputUnit unit(output[1], 99, "pipe", true);
+    write_list(unit, "before");
+    Reader reader(input[0], unit_measurements, "pipe", true);
+    std::int32_t value = 0;
+    Reader::Statement(reader).item(value);
+    EXPECT_EQ(value, 1);
+    char seen[16] = {};
+    EXPECT_EQ(::read(output[0], seen, sizeof seen), 9);
+    EXPECT_STREQ(seen, " before\r\n");
+  }
+  ::close(input[1]);
+  ::close(output[0]);
+}
+
+// Positions of values and of failures, and a reader that goes on after a
+// failed statement (what a checker needs to report every problem).
+TEST(Reader, PositionsAndRecoveryAfterAFailure) {
+  ReaderFixture fixture("1 2\n  3 x4 5\n\t6 3*7\n8 9,y\n");
+  Reader& reader = fixture.reader();
+  std::int32_t a = 0, b = 0;
+  {
+    Reader::Statement s(reader);
+    s.item(a);
+    s.item(b);
+  }
+  EXPECT_EQ(reader.value_position().line, 1U);
+  EXPECT_EQ(reader.value_position().column, 3U);
+  try {
+    Reader::Statement s(reader);
+    s.item(a);
+    s.item(b);
+    ADD_FAILURE() << "x4 read as a number";
+  } catch (const ReadFailure& failure) {
+    EXPECT_EQ(failure.number(), IoFailure::syntax_error);
+    EXPECT_EQ(failure.where().line, 2U);
+    EXPECT_EQ(failure.where().column, 5U);
+    EXPECT_EQ(failure.token(), "x4");
+  }
+  float r[3] = {};
+  Reader::Statement(reader).items(r); // goes on at line 3
+  EXPECT_EQ(r[0], 6.0f);
+  EXPECT_EQ(r[2], 7.0f);
+  EXPECT_EQ(reader.value_position().line, 3U);
+  EXPECT_EQ(reader.value_position().column, 4U); // the tab is one byte; 3*7 starts at column 4
+  try {
+    Reader::Statement s(reader);
+    for (int k = 0; k < 4; ++k) s.item(a);
+    ADD_FAILURE() << "y read as a number";
+  } catch (const ReadFailure& failure) {
+    EXPECT_EQ(failure.where().line, 4U);
+    EXPECT_EQ(failure.where().column, 5U);
+  }
+  try {
+    Reader::Statement{reader};
+    ADD_FAILURE() << "a line after the last";
+  } catch (const ReadFailure& failure) {
+    EXPECT_EQ(failure.number(), IoFailure::end_of_file);
+    EXPECT_EQ(failure.where().line, 5U);
+  }
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // Inputs come first and outputs last. Arithmetic is single precision in the
 // stated order; a mathematical function outside its domain throws the
 // run-time MATH failure, a zero wavelength in RAYLEIGH the failure 696
-// (textio/failure.hpp).
+// (runtime/failure.hpp).
 #pragma once
 
 #include <cstdint>

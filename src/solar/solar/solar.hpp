@@ -12,7 +12,7 @@
 // All arithmetic is single precision in the stated order; trigonometric
 // functions are evaluated in double and rounded to single precision, and an
 // argument outside a function's domain throws the run-time MATH failure
-// (textio/failure.hpp). Integer day counts wrap around modulo 2^32, as
+// (runtime/failure.hpp). Integer day counts wrap around modulo 2^32, as
 // 32-bit hardware gives them, instead of overflowing: results are the
 // documented ones wherever the arithmetic fits in 32 bits.
 #pragma once

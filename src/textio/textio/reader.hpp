@@ -18,7 +18,7 @@
 // without items (or whose array runs are all empty) passes over exactly one
 // line. Blank lines are passed over while a value is still needed.
 //
-// Failures end the run (failure.hpp): no further line when one is needed
+// Failures end the run (runtime/failure.hpp): no further line when one is needed
 // (24 "end-of-file during read"), a malformed token (59 "list-directed I/O
 // syntax error"), a well-formed token that cannot be stored, such as an
 // integer beyond 32 bits, a real beyond the single-precision range, a
@@ -31,37 +31,64 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "runtime/failure.hpp"
+#include "textio/numbers.hpp"
+
 namespace tirovan::textio {
 
-// Conversion of one value token; `ok` leaves the value in the output.
-enum class TokenStatus { ok, syntax_error, conversion_error };
-[[nodiscard]] TokenStatus parse_integer(std::string_view token, std::int32_t& value);
-[[nodiscard]] TokenStatus parse_real(std::string_view token, float& value);
+// Where a token starts: line and column (in bytes), both counted from 1.
+struct TextPosition {
+  std::uint64_t line = 0;
+  std::uint64_t column = 0;
+};
+
+// A failure of a read statement, with where it happened: the start of the
+// offending token (of the whole r*c form for a repeat), or for the end of
+// the file the position just past the last byte. `token` is the offending
+// token's text (empty at the end of the file).
+class ReadFailure : public runtime::Failure {
+public:
+  ReadFailure(runtime::Failure failure, runtime::IoFailure number, TextPosition where, std::string token)
+      : runtime::Failure(std::move(failure)), number_(number), where_(where), token_(std::move(token)) {}
+
+  [[nodiscard]] runtime::IoFailure number() const noexcept { return number_; }
+  [[nodiscard]] TextPosition where() const noexcept { return where_; }
+  [[nodiscard]] const std::string& token() const noexcept { return token_; }
+
+private:
+  runtime::IoFailure number_;
+  TextPosition where_;
+  std::string token_;
+};
 
 class Reader {
 public:
   // Reads from `fd`; `unit` and `path` name it in failure messages. The fd
-  // is closed by close() or the destructor when `owns_fd` is set.
+  // is closed by close() or the destructor when `owns_fd` is set. Before a
+  // system read that may wait (on anything but a regular file) every output
+  // unit is flushed, so that whoever feeds a pipe live sees each record
+  // before the program waits for the next input.
   Reader(int fd, int unit, std::string path, bool owns_fd);
   ~Reader();
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
 
-  // Called before every system read that may wait for input: the program
-  // flushes its output there, so that a live pipe sees every record before
-  // the program waits for the next one.
-  void set_before_wait(std::function<void()> hook) { before_wait_ = std::move(hook); }
-
   void close();
 
   [[nodiscard]] int unit() const noexcept { return unit_; }
   [[nodiscard]] const std::string& path() const noexcept { return path_; }
+  // Start of the last value token read (of its r*c form for a repeat).
+  [[nodiscard]] TextPosition value_position() const noexcept { return value_position_; }
+  // The line the current read statement started on.
+  [[nodiscard]] std::uint64_t statement_line() const noexcept { return statement_line_; }
+
+  // A failed read statement leaves the reader usable: the next statement
+  // starts on the line after the one where the failure happened.
 
   // One read statement: construct it (this fetches the statement's first
   // line), then give it the items in order.
@@ -90,18 +117,25 @@ private:
   std::size_t scan_token(bool& has_star);
   void skip_rest_of_line();
   void next_line();
-  [[noreturn]] void fail(TokenStatus status) const;
+  void consume_line_end(std::size_t length);
+  [[nodiscard]] TextPosition position_at(std::size_t offset) const;
+  [[noreturn]] void fail(TokenStatus status, std::string_view token) const;
   [[noreturn]] void fail_end_of_file() const;
 
   int fd_;
   int unit_;
   std::string path_;
   bool owns_fd_;
-  std::function<void()> before_wait_;
+  bool may_wait_; // not a regular file: a read may wait for input
 
   std::vector<char> buffer_;
-  std::size_t pos_ = 0; // next unread byte
-  std::size_t end_ = 0; // end of the bytes read so far
+  std::size_t pos_ = 0;           // next unread byte
+  std::size_t end_ = 0;           // end of the bytes read so far
+  std::uint64_t origin_ = 0;      // offset in the file of buffer_[0]
+  std::uint64_t line_ = 1;        // line number at pos_
+  std::uint64_t line_start_ = 0;  // offset in the file where that line starts
+  std::uint64_t statement_line_ = 0;
+  TextPosition value_position_;
   bool at_end_of_file_ = false;
   bool line_open_ = false; // a statement has started on the current line
 

@@ -1,13 +1,10 @@
-#include "textio/failure.hpp"
-#include "textio/checked_math.hpp"
+#include "runtime/failure.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
-#include <unistd.h>
-
-namespace tirovan::textio {
+namespace tirovan::runtime {
 namespace {
 
 // Catalogue text of an I/O failure; `names_file` tells whether the text
@@ -93,10 +90,6 @@ Failure math_failure(std::string_view function, MathKind kind) {
   return {std::move(message), status_math};
 }
 
-void throw_math_failure(std::string_view function, int kind_code) {
-  throw math_failure(function, static_cast<MathKind>(kind_code));
-}
-
 Failure zero_to_negative_power() {
   return {"forrtl: severe (696): Real zero raised to negative power\n", severe_status(696)};
 }
@@ -110,16 +103,4 @@ Failure bad_data(std::string_view path, std::string_view what) {
   return {std::move(message), status_bad_data};
 }
 
-std::string full_path(std::string_view name) {
-  std::string dir(256, '\0');
-  while (::getcwd(dir.data(), dir.size()) == nullptr) {
-    if (errno != ERANGE) return std::string(name); // working directory gone: the bare name
-    dir.resize(dir.size() * 2);
-  }
-  dir.resize(std::strlen(dir.c_str()));
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  dir += name;
-  return dir;
-}
-
-} // namespace tirovan::textio
+} // namespace tirovan::runtime

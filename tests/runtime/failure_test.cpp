@@ -9,11 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include "textio/checked_math.hpp"
-#include "textio/console_events.hpp"
-#include "textio/failure.hpp"
+#include "runtime/checked_math.hpp"
+#include "runtime/console_events.hpp"
+#include "runtime/failure.hpp"
 
-namespace tirovan::textio {
+namespace tirovan::runtime {
 namespace {
 
 TEST(Failure, SevereStatusIsTheLowByteOfTheWindowsStatus) {
@@ -129,4 +129,4 @@ TEST(ConsoleEvents, LinesAndStatuses) {
 }
 
 } // namespace
-} // namespace tirovan::textio
+} // namespace tirovan::runtime

@@ -3,7 +3,8 @@
 // complete output record kept.
 //
 // The handlers only record the event; the run notices it between read
-// statements (`check_console_event`) or when a blocking read returns EINTR.
+// statements (`check_console_event`), and after every read or write that a
+// signal interrupted or cut short.
 // While a `BlockingSection` is open every output has already been flushed,
 // so the handler itself writes the event's line and ends the process: no
 // event can slip in between the last check and a read that waits forever.
@@ -17,13 +18,15 @@
 
 #include <csignal>
 
-#include "textio/failure.hpp"
+#include "runtime/failure.hpp"
 
-namespace tirovan::textio {
+namespace tirovan::runtime {
 
 // Installs the four handlers (without SA_RESTART, so that blocking reads and
-// writes return EINTR) and ignores SIGPIPE, so that a closed standard output
-// is reported as a failed write instead of killing the process.
+// writes return EINTR) for every one of the four signals that was not
+// ignored when the process started, and ignores SIGPIPE, so that a closed
+// standard output is reported as a failed write instead of killing the
+// process.
 void install_console_handlers();
 
 namespace detail {
@@ -47,4 +50,4 @@ public:
   BlockingSection& operator=(const BlockingSection&) = delete;
 };
 
-} // namespace tirovan::textio
+} // namespace tirovan::runtime

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace tirovan::textio {
+namespace tirovan::runtime {
 
 // Unit numbers of the program's file connections; they appear in messages.
 inline constexpr int unit_console = 6;       // standard output
@@ -46,7 +46,7 @@ enum class MathKind : int {
 
 // Exit statuses that are not derived from a failure number.
 inline constexpr int status_math = 3;        // mathematical-function failure
-inline constexpr int status_bad_data = 65;   // count above the limit, month outside 1..12
+inline constexpr int status_bad_data = 65;   // count above the limit, no ozone column for the month
 inline constexpr int status_control_c = 130; // 128 + SIGINT
 inline constexpr int status_control_break = 1;
 inline constexpr int status_window_close = 2;
@@ -60,15 +60,20 @@ class Failure : public std::exception {
 public:
   // `message` is the full text for standard error, every line ending in '\n'
   // (it may be empty: a shut-down prints nothing).
-  Failure(std::string message, int status) : message_(std::move(message)), status_(status) {}
+  // `console_event` marks the end by a console event, which ends the run
+  // without waiting for any output to drain.
+  Failure(std::string message, int status, bool console_event = false)
+      : message_(std::move(message)), status_(status), console_event_(console_event) {}
 
   [[nodiscard]] const std::string& message() const noexcept { return message_; }
   [[nodiscard]] int status() const noexcept { return status_; }
+  [[nodiscard]] bool console_event() const noexcept { return console_event_; }
   [[nodiscard]] const char* what() const noexcept override { return message_.c_str(); }
 
 private:
   std::string message_;
   int status_;
+  bool console_event_;
 };
 
 // "forrtl: severe (N): <text>, unit U, file PATH" (the catalogue texts that
@@ -89,8 +94,4 @@ private:
 // One clear line about input data the program refuses; exit status 65.
 [[nodiscard]] Failure bad_data(std::string_view path, std::string_view what);
 
-// Full path of a file named relative to the working directory: the absolute
-// working directory, "/", and the name.
-[[nodiscard]] std::string full_path(std::string_view name);
-
-} // namespace tirovan::textio
+} // namespace tirovan::runtime

@@ -1,4 +1,4 @@
-#include "textio/console_events.hpp"
+#include "runtime/console_events.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-namespace tirovan::textio {
+namespace tirovan::runtime {
 namespace detail {
 volatile std::sig_atomic_t pending_console_event = 0;
 } // namespace detail
@@ -48,8 +48,14 @@ void install_console_handlers() {
   struct sigaction action {};
   action.sa_handler = on_console_event;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR
-  for (const int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ::sigaction(signal_number, &action, nullptr);
+  action.sa_flags = 0; // no SA_RESTART: a blocked read or write returns EINTR
+  for (const int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+    // A signal ignored by whoever started us (nohup, a shell's background
+    // job) stays ignored: the caller asked for the run to survive it.
+    struct sigaction inherited {};
+    if (::sigaction(signal_number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal_number, &action, nullptr);
+  }
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
@@ -58,7 +64,7 @@ void install_console_handlers() {
 
 Failure console_event_failure(int signal_number) {
   const EventEnd end = event_end(signal_number);
-  return {end.line, end.status};
+  return {end.line, end.status, true};
 }
 
 void detail::throw_console_event() { throw console_event_failure(pending_console_event); }
@@ -75,4 +81,4 @@ BlockingSection::BlockingSection() {
 
 BlockingSection::~BlockingSection() { blocking_section_open = 0; }
 
-} // namespace tirovan::textio
+} // namespace tirovan::runtime
