@@ -115,6 +115,33 @@ TEST(RunFailure, InputFilesAndArithmetic) {
   }
 }
 
+// The month is refused where the ozone column is needed, not before: with
+// no channel it never is; with one, the channel's ozone warnings come first.
+TEST(RunFailure, MonthOutsideTheClimatologyEndsTheRunAtTheOzoneColumn) {
+  {
+    SCOPED_TRACE("month 13, no channels");
+    TempDir dir;
+    dir.write("lang.dat", one_channel);
+    dir.write("dane.dat", "0 2\n\n15 13 2005 10 30 21.0 52.2 1013\n16 13 2005 10 30 21.0 52.2 1013\n");
+    const test::RunResult run = run_tirovan(dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(dir.read("wyniki.dat"), "  15  13  2005  10  30\r\n  16  13  2005  10  30\r\n");
+  }
+  {
+    SCOPED_TRACE("month 0, first channel at 870 nm");
+    TempDir dir;
+    dir.write("lang.dat", one_channel);
+    dir.write("dane.dat", "1 1\n870\n15 0 2005 10 30 21.0 52.2 1013 0.5 0.01\n");
+    const test::RunResult run = run_tirovan(dir);
+    EXPECT_EQ(run.status, 65);
+    EXPECT_EQ(run.err, "tirovan: " + dir.file("dane.dat") + ": measurement 1 has month 0, outside 1..12\n");
+    const std::string warnings = " Dlugosc fali wieksza od 790nm\r\n przyjeto grubosc optyczna ozonu rowna O\r\n";
+    ASSERT_GE(run.out.size(), warnings.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - warnings.size()), warnings);
+    EXPECT_EQ(dir.read("wyniki.dat"), "");
+  }
+}
+
 TEST(RunFailure, MissingMeasurementFileIsCreatedAfterTheResultsFile) {
   TempDir dir;
   dir.write("lang.dat", one_channel);

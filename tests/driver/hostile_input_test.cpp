@@ -105,6 +105,7 @@ TEST(HostileInput, ChannelCounts) {
 }
 
 TEST(HostileInput, HundredMegabyteLineInBoundedMemory) {
+  TIROVAN_LONG_TEST();
   TempDir dir;
   dir.write("lang.dat", one_channel);
   {
@@ -123,6 +124,7 @@ TEST(HostileInput, HundredMegabyteLineInBoundedMemory) {
 }
 
 TEST(HostileInput, HundredMegabyteLineWithoutEndAtTheEndOfTheFile) {
+  TIROVAN_LONG_TEST();
   TempDir dir;
   dir.write("lang.dat", one_channel);
   dir.write("dane.dat", "1 2\n500\n15 6 2005 10 30 21.0 52.2 1013 0.5 0.01" + std::string(100'000'000, ' '));
@@ -138,6 +140,7 @@ TEST(HostileInput, HundredMegabyteLineWithoutEndAtTheEndOfTheFile) {
 // prefix of the full run's results made of complete records, and the
 // console output a sequence of complete lines.
 TEST(HostileInput, RunsInterruptedAtRandomKeepCompleteRecords) {
+  TIROVAN_LONG_TEST();
   TempDir dir;
   dir.write("lang.dat", calibration_file({1.5f, 1.8f, 2.1f}));
   std::string dane = "3 20000\n440 500 870\n";

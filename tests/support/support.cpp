@@ -118,6 +118,9 @@ RunResult run_tirovan(const TempDir& dir, const std::function<void()>& in_child)
 }
 int start_tirovan(const TempDir& dir) { return start_with(dir, nullptr); }
 int start_tirovan(const TempDir& dir, int stdout_fd) { return start_with(dir, nullptr, stdout_fd); }
+int start_tirovan(const TempDir& dir, int stdout_fd, const std::function<void()>& in_child) {
+  return start_with(dir, nullptr, stdout_fd, &in_child);
+}
 RunResult finish_tirovan(const TempDir& dir, int pid) { return finish_with(dir, pid, true); }
 
 std::string calibration_file(const std::vector<float>& signals) {

@@ -16,6 +16,17 @@ inline constexpr bool sanitized = true;
 inline constexpr bool sanitized = false;
 #endif
 
+// Long tests (100 MB inputs, runs killed at random, sweeps of random
+// floats) run only in a build configured with -DTIROVAN_LONG_TESTS=ON.
+#define TIROVAN_LONG_TEST()                                                                                            \
+  do {                                                                                                                 \
+    if (!::tirovan::test::long_tests) GTEST_SKIP() << "long test: configure with -DTIROVAN_LONG_TESTS=ON";           \
+  } while (false)
+#ifndef TIROVAN_LONG_TESTS
+#define TIROVAN_LONG_TESTS 0
+#endif
+inline constexpr bool long_tests = TIROVAN_LONG_TESTS != 0;
+
 // A fresh folder under the system's temporary directory, removed with
 // everything in it when the object goes.
 class TempDir {
@@ -62,6 +73,7 @@ RunResult run_tirovan(const TempDir& dir, const std::function<void()>& in_child)
 // sent to the open file descriptor `stdout_fd`) ...
 int start_tirovan(const TempDir& dir);
 int start_tirovan(const TempDir& dir, int stdout_fd);
+int start_tirovan(const TempDir& dir, int stdout_fd, const std::function<void()>& in_child);
 // ... and waits for it to end.
 RunResult finish_tirovan(const TempDir& dir, int pid);
 

@@ -65,6 +65,7 @@ TEST(ListReal, SixteenColumnFields) {
 // The fast paths scale by exact powers of ten; std::to_chars formats the
 // exact binary value. Both must agree on every float of the usual ranges.
 TEST(ListReal, AgreesWithExactFormattingOnRandomFloats) {
+  TIROVAN_LONG_TEST();
   std::mt19937 random(12345);
   std::uniform_int_distribution<std::uint32_t> bits;
   int checked = 0;

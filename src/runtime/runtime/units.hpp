@@ -50,7 +50,7 @@ public:
   void close();
   // From now on this unit's records are dropped unwritten (a tool that
   // calls the procedures for their values, not for their console lines).
-  void silence() noexcept { silent_ = true; }
+  void silence(bool silent = true) noexcept { silent_ = silent; }
 
   [[nodiscard]] int unit() const noexcept { return unit_; }
   [[nodiscard]] const std::string& path() const noexcept { return path_; }
