@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cerrno>
-#include <iterator>
 #include <limits>
 
 #include <poll.h>
@@ -19,7 +18,6 @@ namespace {
 // Large enough that a flush is one system call per several hundred records,
 // small enough to stay in cache.
 constexpr std::size_t buffer_size = std::size_t{64} * 1024;
-constexpr std::size_t line_end_size = 2; // CR LF
 constexpr std::uint64_t no_limit = std::numeric_limits<std::uint64_t>::max();
 
 // A write the system refused, at the record numbered `record`.
@@ -36,7 +34,9 @@ bool is_regular_file(int fd) {
 
 } // namespace
 
-// The open units, in the order they were opened, and the statement count.
+std::uint64_t detail::records_numbered = 0;
+
+// The open units, in the order they were opened.
 class UnitRegistry {
 public:
   static UnitRegistry& instance() {
@@ -46,7 +46,6 @@ public:
 
   void add(OutputUnit* unit) { units_.push_back(unit); }
   void remove(OutputUnit* unit) { units_.erase(std::remove(units_.begin(), units_.end(), unit), units_.end()); }
-  std::uint64_t next_record() { return ++records_; }
   [[nodiscard]] bool ended() const { return ended_; }
 
   void flush(bool may_wait) {
@@ -92,13 +91,13 @@ private:
   }
 
   std::vector<OutputUnit*> units_;
-  std::uint64_t records_ = 0;
   bool ended_ = false;
 };
 
 OutputUnit::OutputUnit(int fd, int unit, std::string path, bool owns_fd)
     : fd_(fd), unit_(unit), path_(std::move(path)), owns_fd_(owns_fd), buffer_(buffer_size) {
-  records_.reserve(buffer_size / 32);
+  written_batch_.reserve(buffer_size / 32);
+  pending_records_.reserve(buffer_size / 32);
   UnitRegistry::instance().add(this);
 }
 
@@ -115,27 +114,13 @@ OutputUnit::~OutputUnit() {
 
 bool OutputUnit::is_console() const noexcept { return unit_ == unit_console; }
 
-char* OutputUnit::begin_record(std::size_t max_length) {
-  const std::size_t needed = max_length + line_end_size;
+void OutputUnit::make_room(std::size_t needed) {
+  flush();
   if (buffer_.size() - used_ < needed) {
-    flush();
-    if (buffer_.size() - used_ < needed) {
-      if (used_ == 0) {
-        buffer_.resize(needed);
-      } else {
-        buffer_.resize(used_ + needed); // only after a refusal, when nothing more is written
-      }
-    }
+    // A record longer than the buffer (used_ is 0), or, after a refusal,
+    // records that are never written.
+    buffer_.resize(used_ + needed);
   }
-  return buffer_.data() + used_;
-}
-
-void OutputUnit::end_record(char* end) {
-  if (silent_) return;
-  end[0] = '\r';
-  end[1] = '\n';
-  used_ = static_cast<std::size_t>(end + line_end_size - buffer_.data());
-  records_.push_back({flushed_ + used_, UnitRegistry::instance().next_record()});
 }
 
 void OutputUnit::flush() { UnitRegistry::instance().flush(true); }
@@ -154,24 +139,18 @@ void OutputUnit::close() {
 }
 
 std::uint64_t OutputUnit::first_unwritten_record(std::uint64_t stream_offset) const {
-  for (const Record& record : records_) {
+  for (const Record& record : pending_records_) {
     if (record.end > stream_offset) return record.number;
   }
   return no_limit;
 }
 
 void OutputUnit::write_pending(std::uint64_t limit, bool may_wait) {
-  // Forget the batch before the last one: only the last can be rolled back.
-  const auto old = std::find_if(records_.begin(), records_.end(), [this](const Record& r) { return r.end > batch_start_; });
-  if (old != records_.begin()) records_start_ = std::prev(old)->end;
-  records_.erase(records_.begin(), old);
   if (used_ == 0 || fd_ < 0) return;
-
   std::size_t size = used_;
   if (limit != no_limit) {
     size = 0;
-    for (const Record& record : records_) {
-      if (record.end <= flushed_) continue;
+    for (const Record& record : pending_records_) {
       if (record.number >= limit) break;
       size = static_cast<std::size_t>(record.end - flushed_);
     }
@@ -211,22 +190,30 @@ void OutputUnit::write_pending(std::uint64_t limit, bool may_wait) {
   sent_ = 0;
   batch_start_ = flushed_;
   flushed_ += size;
+  // The records just written become the batch that a refusal elsewhere may
+  // still take back; a settling or a last flush that wrote only part of the
+  // buffer drops the rest, which is never written.
+  written_batch_.swap(pending_records_);
   if (size < used_) {
-    // Only a settling or a last flush writes part of the buffer; the rest
-    // is never written.
-    records_.erase(std::find_if(records_.begin(), records_.end(), [this](const Record& r) { return r.end > flushed_; }),
-                   records_.end());
+    written_batch_.erase(std::find_if(written_batch_.begin(), written_batch_.end(),
+                                      [this](const Record& r) { return r.end > flushed_; }),
+                         written_batch_.end());
   }
+  pending_records_.clear();
   used_ = 0;
 }
 
 void OutputUnit::roll_back(std::uint64_t limit) {
-  used_ = 0;
-  std::uint64_t keep = records_start_; // stream length an unbuffered run would have left
-  for (const Record& record : records_) {
-    if (record.number >= limit) break;
-    keep = record.end;
+  std::uint64_t keep = batch_start_; // stream length an unbuffered run would have left
+  bool reached = false;
+  for (const std::vector<Record>* records : {&written_batch_, &pending_records_}) {
+    for (const Record& record : *records) {
+      reached = reached || record.number >= limit;
+      if (!reached) keep = record.end;
+    }
   }
+  used_ = 0;
+  pending_records_.clear();
   if (written_ <= keep || fd_ < 0 || !is_regular_file(fd_)) return;
   // The bytes went to the current file offset (the end, for a file opened
   // to append), so the file is cut that many bytes before it.

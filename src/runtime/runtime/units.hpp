@@ -26,6 +26,12 @@
 
 namespace tirovan::runtime {
 
+namespace detail {
+// Records written so far by every unit: a record's number is its place in
+// the order the statements ran.
+extern std::uint64_t records_numbered;
+} // namespace detail
+
 class OutputUnit {
 public:
   // `fd` is written to; it is closed by close() or the destructor when
@@ -38,8 +44,17 @@ public:
 
   // Room for one record of at most `max_length` characters and its line
   // end; write the record there and pass its end to end_record().
-  char* begin_record(std::size_t max_length);
-  void end_record(char* end);
+  char* begin_record(std::size_t max_length) {
+    if (buffer_.size() - used_ < max_length + line_end_size) make_room(max_length + line_end_size);
+    return buffer_.data() + used_;
+  }
+  void end_record(char* end) {
+    if (silent_) return;
+    end[0] = '\r';
+    end[1] = '\n';
+    used_ = static_cast<std::size_t>(end + line_end_size - buffer_.data());
+    pending_records_.push_back({flushed_ + used_, ++detail::records_numbered});
+  }
 
   // Writes every unit's complete records (flush_output_units).
   void flush();
@@ -59,15 +74,19 @@ public:
 
 private:
   friend class UnitRegistry;
+  static constexpr std::size_t line_end_size = 2; // CR LF
   struct Record {
     std::uint64_t end; // offset in this unit's output stream just past the record
     std::uint64_t number;
   };
 
+  // Flushes every unit; grows the buffer if a record is longer than it.
+  void make_room(std::size_t needed);
   // Writes the pending records numbered below `limit`; throws Refusal.
   void write_pending(std::uint64_t limit, bool may_wait);
   // Takes back, where the medium allows, every byte written from the first
-  // record numbered `limit` or later; drops what is pending.
+  // record numbered `limit` or later (only the last written batch can hold
+  // one); drops what is pending.
   void roll_back(std::uint64_t limit);
   [[nodiscard]] std::uint64_t first_unwritten_record(std::uint64_t stream_offset) const;
 
@@ -80,10 +99,10 @@ private:
   std::size_t used_ = 0;
   std::uint64_t flushed_ = 0;      // stream offset of buffer_[0]: bytes fully handed over
   std::uint64_t written_ = 0;      // bytes the system accepted (> flushed_ after a short write)
-  std::size_t sent_ = 0;           // bytes of buffer_ handed over by a write a signal cut short
-  std::uint64_t batch_start_ = 0;  // stream offset where the last written batch began
-  std::uint64_t records_start_ = 0; // stream offset where records_.front() begins
-  std::vector<Record> records_;    // last written batch and pending records, in order
+  std::size_t sent_ = 0;              // bytes of buffer_ handed over by a write a signal cut short
+  std::uint64_t batch_start_ = 0;     // stream offset where the last written batch began
+  std::vector<Record> written_batch_; // the records of that batch
+  std::vector<Record> pending_records_; // the records in buffer_
 };
 
 // Writes the complete records of every open unit, file units first. A
