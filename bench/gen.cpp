@@ -87,8 +87,8 @@ int main(int argc, char** argv) {
     std::fprintf(dane, "%d %d %d %d %d %.2f %.2f %.1f", day, month, year, hour, minute, static_cast<double>(lon),
                  static_cast<double>(lat), pressure);
     for (int i = 0; i < channel_count; ++i) {
-      const double tau = aot500 * std::pow(static_cast<double>(wavelengths[i]) / 500.0, -angstrom) + rayleigh(wavelengths[i], pressure) +
-                         0.3 * 0.05 * unit(random);
+      const double tau = aot500 * std::pow(static_cast<double>(wavelengths[i]) / 500.0, -angstrom) +
+                         rayleigh(wavelengths[i], pressure) + 0.3 * 0.05 * unit(random);
       const double dark = 0.001 + 0.003 * unit(random);
       const double signal = static_cast<double>(calibration[i] * factor) * std::exp(-air_mass * tau) + dark;
       std::fprintf(dane, " %.5g %.4f", signal, dark);

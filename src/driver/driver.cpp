@@ -91,7 +91,7 @@ std::size_t channels(std::int32_t count) { return count > 0 ? static_cast<std::s
 void check_count(std::string_view path, std::string_view what, std::int32_t count) {
   if (count <= max_channels) return;
   throw runtime::bad_data(path, std::string(what) + " " + std::to_string(count) + " exceeds the limit of " +
-                                   std::to_string(max_channels));
+                                    std::to_string(max_channels));
 }
 
 void Run::ensure_channels(std::size_t count) {

@@ -44,7 +44,10 @@ public:
     return registry;
   }
 
-  void add(OutputUnit* unit) { units_.push_back(unit); }
+  void add(OutputUnit* unit) {
+    units_.push_back(unit);
+    ended_ = false; // a unit opened after a refusal belongs to a new run
+  }
   void remove(OutputUnit* unit) { units_.erase(std::remove(units_.begin(), units_.end(), unit), units_.end()); }
   [[nodiscard]] bool ended() const { return ended_; }
 
@@ -219,7 +222,8 @@ void OutputUnit::roll_back(std::uint64_t limit) {
   // to append), so the file is cut that many bytes before it.
   const off_t position = ::lseek(fd_, 0, SEEK_CUR);
   const auto excess = static_cast<off_t>(written_ - keep);
-  if (position >= excess) [[maybe_unused]] const int ignored = ::ftruncate(fd_, position - excess);
+  if (position >= excess) [[maybe_unused]]
+    const int ignored = ::ftruncate(fd_, position - excess);
   written_ = keep;
 }
 

@@ -153,7 +153,7 @@ char* edit_integer(char* out, std::int32_t value, int width) {
 
 char* edit_truncated(char* out, float value, int width) {
   // Every value in (-2^31 - 1, 2^31) truncates to a 32-bit integer.
-  const double v = value;
+  const auto v = static_cast<double>(value);
   if (!(v > -2147483649.0 && v < 2147483648.0)) return fill(out, '*', width);
   return edit_integer(out, static_cast<std::int32_t>(value), width);
 }

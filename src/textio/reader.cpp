@@ -46,9 +46,7 @@ void Reader::close() {
   fd_ = -1;
 }
 
-TextPosition Reader::position_at(std::size_t offset) const {
-  return {line_, origin_ + offset - line_start_ + 1};
-}
+TextPosition Reader::position_at(std::size_t offset) const { return {line_, origin_ + offset - line_start_ + 1}; }
 
 void Reader::fail(TokenStatus status, std::string_view token) const {
   const auto number =

@@ -110,7 +110,7 @@ double ozone_coefficient(double wavelength_nm) {
 }
 
 struct Sample {
-  int record; // 1-based in the campaign's dane.dat
+  int record;          // 1-based in the campaign's dane.dat
   double ozone_column; // [DU] climatology node for the record's month and latitude
 };
 

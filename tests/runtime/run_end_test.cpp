@@ -85,8 +85,7 @@ TEST(RunEnd, RefusedWriteLeavesTheOutputsOfTheStatementBefore) {
     const test::RunResult run = test::finish_tirovan(dir, pid);
     EXPECT_EQ(run.status, 38);
     EXPECT_EQ(run.err, std::string("forrtl: ") + std::strerror(EFBIG) +
-                           "\nforrtl: severe (38): error during write, unit 41, file " + dir.file("wyniki.dat") +
-                           "\n");
+                           "\nforrtl: severe (38): error during write, unit 41, file " + dir.file("wyniki.dat") + "\n");
     EXPECT_EQ(count(out, " Grubosc"), 31u);
     const std::string results = dir.read("wyniki.dat");
     EXPECT_EQ(results.size(), 30 * record_size);

@@ -20,7 +20,7 @@ inline constexpr bool sanitized = false;
 // floats) run only in a build configured with -DTIROVAN_LONG_TESTS=ON.
 #define TIROVAN_LONG_TEST()                                                                                            \
   do {                                                                                                                 \
-    if (!::tirovan::test::long_tests) GTEST_SKIP() << "long test: configure with -DTIROVAN_LONG_TESTS=ON";           \
+    if (!::tirovan::test::long_tests) GTEST_SKIP() << "long test: configure with -DTIROVAN_LONG_TESTS=ON";             \
   } while (false)
 #ifndef TIROVAN_LONG_TESTS
 #define TIROVAN_LONG_TESTS 0

@@ -20,11 +20,11 @@
 namespace tirovan::textio {
 namespace {
 
-using test::TempDir;
 using runtime::Failure;
 using runtime::io_failure;
 using runtime::IoFailure;
 using runtime::unit_measurements;
+using test::TempDir;
 
 // ---------------------------------------------------------------- tokens
 

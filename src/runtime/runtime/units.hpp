@@ -97,11 +97,11 @@ private:
   bool silent_ = false;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
-  std::uint64_t flushed_ = 0;      // stream offset of buffer_[0]: bytes fully handed over
-  std::uint64_t written_ = 0;      // bytes the system accepted (> flushed_ after a short write)
-  std::size_t sent_ = 0;              // bytes of buffer_ handed over by a write a signal cut short
-  std::uint64_t batch_start_ = 0;     // stream offset where the last written batch began
-  std::vector<Record> written_batch_; // the records of that batch
+  std::uint64_t flushed_ = 0;           // stream offset of buffer_[0]: bytes fully handed over
+  std::uint64_t written_ = 0;           // bytes the system accepted (> flushed_ after a short write)
+  std::size_t sent_ = 0;                // bytes of buffer_ handed over by a write a signal cut short
+  std::uint64_t batch_start_ = 0;       // stream offset where the last written batch began
+  std::vector<Record> written_batch_;   // the records of that batch
   std::vector<Record> pending_records_; // the records in buffer_
 };
 

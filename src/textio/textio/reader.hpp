@@ -129,11 +129,11 @@ private:
   bool may_wait_; // not a regular file: a read may wait for input
 
   std::vector<char> buffer_;
-  std::size_t pos_ = 0;           // next unread byte
-  std::size_t end_ = 0;           // end of the bytes read so far
-  std::uint64_t origin_ = 0;      // offset in the file of buffer_[0]
-  std::uint64_t line_ = 1;        // line number at pos_
-  std::uint64_t line_start_ = 0;  // offset in the file where that line starts
+  std::size_t pos_ = 0;          // next unread byte
+  std::size_t end_ = 0;          // end of the bytes read so far
+  std::uint64_t origin_ = 0;     // offset in the file of buffer_[0]
+  std::uint64_t line_ = 1;       // line number at pos_
+  std::uint64_t line_start_ = 0; // offset in the file where that line starts
   std::uint64_t statement_line_ = 0;
   TextPosition value_position_;
   bool at_end_of_file_ = false;
