@@ -1,0 +1,357 @@
+#include "tools/report.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "tools/csv.hpp"
+#include "tools/figure.hpp"
+
+#include "text.hpp"
+
+namespace tirovan::tools {
+namespace {
+
+constexpr double hours_per_day = 24;
+constexpr std::uint64_t progress_threshold = 200000; // records; smaller inputs finish before a line helps
+constexpr std::uint64_t progress_stride = 16384;     // records between looks at the clock
+
+using text::shortest;
+
+std::string wavelength_list(std::span<const float> wavelengths, const std::vector<std::size_t>& channels) {
+  std::vector<float> used;
+  used.reserve(channels.size());
+  for (const std::size_t i : channels) used.push_back(wavelengths[i]);
+  return text::list(used);
+}
+
+// Doubles of the report's own statistics are written at single precision,
+// like the AOT they come from.
+void put(CsvWriter& csv, double value) { csv.field(static_cast<float>(value)); }
+
+void write_row(CsvWriter& csv, const Record& r, ScreeningFlags screening = {}) {
+  if (r.has_time) {
+    char stamp[24];
+    csv.field(std::string_view(stamp, static_cast<std::size_t>(format_iso8601(stamp, r.time) - stamp)));
+    const double day = day_of_year(r.time.date.year, r.time.date.month, r.time.date.day);
+    csv.field_fixed(day + r.time.fraction_of_day, 6);
+  } else {
+    csv.empty_field();
+    csv.empty_field();
+  }
+  const bool located = !r.flags.has(Flag::unreadable);
+  if (located)
+    csv.field(r.m.zenith);
+  else
+    csv.empty_field();
+  if (located && !r.flags.has(Flag::sun_too_low))
+    csv.field(r.m.air_mass);
+  else
+    csv.empty_field();
+  for (const float aot : r.aot) csv.field(aot);
+  put(csv, r.angstrom);
+  put(csv, r.aot_500);
+  put(csv, r.aot_550);
+  csv.field(static_cast<std::int64_t>(r.where.line));
+  if (!screening.clear())
+    csv.field(r.flags.any() ? r.flags.names() + "|" + screening_names(screening) : screening_names(screening));
+  else if (r.flags.any())
+    csv.field(r.flags.names());
+  else
+    csv.empty_field();
+  csv.end_row();
+}
+
+// Output file descriptor: the named file, created or emptied, or standard output.
+class Output {
+public:
+  // `inputs` are never emptied: naming one of them as the output is refused.
+  Output(const std::string& path, std::initializer_list<std::string> inputs)
+      : name_(path.empty() ? "standard output" : path) {
+    if (path.empty()) return;
+    struct stat out {};
+    if (::stat(path.c_str(), &out) == 0) {
+      for (const std::string& input : inputs) {
+        struct stat in {};
+        if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+          throw std::runtime_error(path + " is an input file; choose another output");
+        }
+      }
+    }
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
+    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path);
+  }
+  ~Output() {
+    if (fd_ != STDOUT_FILENO) ::close(fd_);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  [[nodiscard]] int fd() const { return fd_; }
+  [[nodiscard]] const std::string& name() const { return name_; }
+
+  void close() {
+    if (fd_ == STDOUT_FILENO) return;
+    const int fd = fd_;
+    fd_ = STDOUT_FILENO;
+    if (::close(fd) != 0 && errno != EINTR)
+      throw std::system_error(errno, std::generic_category(), "cannot write " + name_);
+  }
+
+private:
+  std::string name_;
+  int fd_ = STDOUT_FILENO;
+};
+
+// Rate-limited warnings: the first `limit` of each kind, then a count.
+class Warnings {
+public:
+  Warnings(const std::function<void(const std::string&)>& sink, std::size_t limit) : sink_(sink), limit_(limit) {}
+
+  void add(const std::string& kind, const std::string& text) {
+    const std::size_t seen = ++seen_[kind];
+    if (limit_ == 0 || seen <= limit_) sink_(text);
+  }
+  void finish() {
+    for (const auto& [kind, seen] : seen_) {
+      if (limit_ > 0 && seen > limit_)
+        sink_("warning: " + std::to_string(seen - limit_) + " more " + kind + " not shown");
+    }
+  }
+
+private:
+  const std::function<void(const std::string&)>& sink_;
+  std::size_t limit_;
+  std::map<std::string, std::size_t> seen_;
+};
+
+class Progress {
+public:
+  Progress(bool enabled, std::int32_t total)
+      : enabled_(enabled && total >= static_cast<std::int32_t>(progress_threshold)), total_(total) {}
+  ~Progress() {
+    if (shown_) show("\r\x1b[K");
+  }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  void update(std::uint64_t done) {
+    if (!enabled_ || done % progress_stride != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (shown_ && now - last_ < std::chrono::milliseconds(250)) return;
+    last_ = now;
+    shown_ = true;
+    show("\rreport: " + text::fixed(100.0 * static_cast<double>(done) / static_cast<double>(total_), 0) + "% (" +
+         std::to_string(done) + " of " + std::to_string(total_) + " records)");
+  }
+
+private:
+  // Progress is best effort: a refused write to the terminal is no failure.
+  static void show(const std::string& line) { (void)::write(STDERR_FILENO, line.data(), line.size()); }
+
+  bool enabled_;
+  std::int32_t total_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+bool same_day(const CivilDate& a, const CivilDate& b) {
+  return a.year == b.year && a.month == b.month && a.day == b.day;
+}
+
+// One day of records in file order, the records reused from day to day.
+class Report {
+public:
+  Report(const ReportOptions& options, RecordReader& reader, CsvWriter& csv, Warnings& warnings, ReportSummary& summary)
+      : options_(options), reader_(reader), csv_(csv), warnings_(warnings), summary_(summary),
+        screening_(options.screen || options.drop_flagged), hold_days_(!options.plot_folder.empty() || screening_) {}
+
+  void run() {
+    Progress progress(options_.progress, reader_.declared_count());
+    for (;;) {
+      if (held_ == day_.size()) day_.emplace_back();
+      Record& record = day_[held_];
+      if (!reader_.next(record)) break;
+      progress.update(reader_.records_read());
+      if (record.flags.skipped()) {
+        ++summary_.skipped;
+        warnings_.add("skipped records", location(reader_.measurement_file(), record.where) + ": warning: record " +
+                                             std::to_string(record.number) + " skipped: " + record.problem);
+      }
+      if (!hold_days_) {
+        write_row(csv_, record);
+        ++summary_.records;
+        continue;
+      }
+      if (record.has_time) {
+        const CivilDate date = record.time.date;
+        if (day_date_ && !same_day(*day_date_, date)) {
+          finish_day(held_);
+          std::swap(day_[0], day_[held_]);
+          held_ = 0;
+        }
+        day_date_ = date;
+      }
+      ++held_;
+    }
+    finish_day(held_);
+    held_ = 0;
+  }
+
+private:
+  // Cloud screening of the day's records that have a time, values and no
+  // flag of their own (a record with the Sun below the horizon would
+  // distort the day's statistics); the others are not screened.
+  std::vector<ScreeningFlags> screen(std::span<const Record> day) const {
+    std::vector<ScreeningFlags> flags(day.size());
+    if (!screening_) return flags;
+    std::vector<ScreeningPoint> points;
+    std::vector<std::size_t> index;
+    for (std::size_t i = 0; i < day.size(); ++i) {
+      const Record& r = day[i];
+      if (!r.has_time || r.flags.any()) continue;
+      points.push_back(
+          {r.time.fraction_of_day * hours_per_day, static_cast<double>(r.m.air_mass), r.aot, r.aot_500, r.angstrom});
+      index.push_back(i);
+    }
+    const std::vector<ScreeningFlags> found = screen_day(points, options_.screening);
+    for (std::size_t k = 0; k < index.size(); ++k) flags[index[k]] = found[k];
+    return flags;
+  }
+
+  // Writes the first `count` held records, and the day's figure. With
+  // drop_flagged the records to keep are moved to the front first.
+  void finish_day(std::size_t count) {
+    std::vector<ScreeningFlags> screening = screen({day_.data(), count});
+    std::size_t kept = count;
+    if (options_.drop_flagged) {
+      kept = 0;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (day_[i].flags.any() || !screening[i].clear()) continue;
+        if (kept != i) std::swap(day_[kept], day_[i]);
+        screening[kept++] = screening[i];
+      }
+      summary_.dropped += count - kept;
+    }
+    const std::span<const Record> day(day_.data(), kept);
+    for (std::size_t i = 0; i < kept; ++i) write_row(csv_, day[i], screening[i]);
+    summary_.records += kept;
+    if (!options_.plot_folder.empty() && day_date_) {
+      std::string stem = options_.plot_folder + "/aot_" + format_date(*day_date_);
+      const int repeat = ++figures_of_date_[stem];
+      if (repeat > 1) stem.append("_").append(std::to_string(repeat));
+      draw_day(day, reader_.wavelengths(), reader_.angstrom_window(), stem);
+      summary_.figures.push_back(stem + ".svg");
+    }
+    day_date_.reset();
+  }
+
+  const ReportOptions& options_;
+  RecordReader& reader_;
+  CsvWriter& csv_;
+  Warnings& warnings_;
+  ReportSummary& summary_;
+  bool screening_;
+  bool hold_days_;
+  std::vector<Record> day_;
+  std::size_t held_ = 0;
+  std::optional<CivilDate> day_date_;
+  std::map<std::string, int> figures_of_date_;
+};
+
+} // namespace
+
+std::vector<std::string> report_columns(std::span<const float> wavelengths, const AngstromWindow& window) {
+  std::vector<std::string> columns = {"time_utc", "day_of_year", "zenith_deg", "air_mass"};
+  for (const float w : wavelengths) columns.push_back("aot_" + shortest(w) + "nm");
+  columns.push_back("angstrom_440_870[" + wavelength_list(wavelengths, window.channels()) + "]");
+  for (const char* name : {"aot_500nm_interp", "aot_550nm_interp", "source_line", "flags"}) columns.emplace_back(name);
+  return columns;
+}
+
+void draw_day(std::span<const Record> day, std::span<const float> wavelengths, const AngstromWindow& window,
+              const std::string& stem) {
+  const Record* first = nullptr;
+  double earliest = hours_per_day, latest = 0;
+  for (const Record& r : day) {
+    if (!r.has_time || r.flags.skipped()) continue;
+    if (first == nullptr) first = &r;
+    const double hour = r.time.fraction_of_day * hours_per_day;
+    earliest = std::min(earliest, hour), latest = std::max(latest, hour);
+  }
+  if (first == nullptr) return;
+  const bool many = day.size() > 150;
+  const auto style = many ? Series::Style::line : Series::Style::line_points;
+
+  const std::string site =
+      text::fixed(std::fabs(static_cast<double>(first->m.lat)), 2) + "\u00b0 " + (first->m.lat < 0 ? "S" : "N") + ", " +
+      text::fixed(std::fabs(static_cast<double>(first->m.lon)), 2) + "\u00b0 " + (first->m.lon < 0 ? "W" : "E");
+  Figure aot{"Aerosol optical thickness, " + format_date(first->time.date) + " (" + site + ")",
+             "Time of day, UTC [h]",
+             "AOT [1]",
+             {}};
+  aot.series.resize(wavelengths.size());
+  for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+    aot.series[i].label = shortest(wavelengths[i]) + " nm";
+    aot.series[i].style = style;
+  }
+  Series alpha{"\u03b1 " + wavelength_list(wavelengths, window.channels()) + " nm", {}, {}, style, 0};
+  for (const Record& r : day) {
+    if (!r.has_time || r.flags.skipped()) continue;
+    const double hour = r.time.fraction_of_day * hours_per_day;
+    for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+      aot.series[i].x.push_back(hour);
+      aot.series[i].y.push_back(static_cast<double>(r.aot[i]));
+    }
+    alpha.x.push_back(hour);
+    alpha.y.push_back(r.angstrom);
+  }
+  const AxisRange hours{std::floor(earliest), std::max(std::ceil(latest), std::floor(earliest) + 1)};
+  aot.x_range = hours;
+  Figure angstrom{"", "Time of day, UTC [h]", "\u00c5ngstr\u00f6m exponent [1]", {std::move(alpha)}};
+  angstrom.x_range = hours;
+  angstrom.height = 300;
+  const Figure panels[] = {std::move(aot), std::move(angstrom)};
+  draw_stacked(panels, stem + ".svg", stem + ".png");
+}
+
+ReportSummary write_report(const ReportOptions& options, const std::function<void(const std::string&)>& warn) {
+  RecordReader reader(options.folder);
+  if (!options.plot_folder.empty()) {
+    if (::mkdir(options.plot_folder.c_str(), 0777) != 0 && errno != EEXIST) {
+      throw std::system_error(errno, std::generic_category(), "cannot create " + options.plot_folder);
+    }
+  }
+  ReportSummary summary;
+  Output output(options.output, {input_file(options.folder, calibration_name).path, reader.measurement_file().path});
+  {
+    CsvWriter csv(output.fd(), output.name());
+    for (const std::string& column : report_columns(reader.wavelengths(), reader.angstrom_window())) csv.field(column);
+    csv.end_row();
+    Warnings warnings(warn, options.max_warnings);
+    Report(options, reader, csv, warnings, summary).run();
+    if (reader.ended_early()) {
+      summary.ended_early = true;
+      warnings.add("", location(reader.measurement_file(), reader.end()) + ": warning: the file ends after " +
+                           std::to_string(reader.records_read()) + " of the " +
+                           std::to_string(reader.declared_count()) + " declared records (tirovan stops here)");
+    }
+    warnings.finish();
+    csv.flush();
+  }
+  output.close();
+  return summary;
+}
+
+} // namespace tirovan::tools

@@ -1,0 +1,212 @@
+#include "tools/screening.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <set>
+#include <utility>
+
+namespace tirovan::tools {
+namespace {
+
+constexpr double minutes_per_hour = 60.0;
+// Two measurements stamped with the same time would make the rate of
+// change of ln AOT infinite; their interval counts as one second.
+constexpr double shortest_interval = 1.0 / 3600.0; // [h]
+// Times built from hours and minutes in single precision are off by up to
+// a few milliseconds; measurements one minute apart must still make a
+// triplet "within 2 minutes". Windows are compared to the second.
+constexpr double window_slack = 1.0 / 3600.0; // [h]
+
+struct Stats {
+  std::size_t n = 0;
+  double mean = 0, sd = 0; // sample standard deviation (n - 1)
+};
+
+template <class Value>
+Stats stats(const std::vector<std::size_t>& points, Value value) {
+  Stats s;
+  double sum = 0;
+  for (std::size_t i : points) {
+    const double v = value(i);
+    if (!std::isfinite(v)) continue;
+    sum += v;
+    ++s.n;
+  }
+  if (s.n == 0) return s;
+  s.mean = sum / static_cast<double>(s.n);
+  if (s.n < 2) return s;
+  double ss = 0;
+  for (std::size_t i : points) {
+    const double v = value(i);
+    if (std::isfinite(v)) ss += (v - s.mean) * (v - s.mean);
+  }
+  s.sd = std::sqrt(ss / static_cast<double>(s.n - 1));
+  return s;
+}
+
+// Triplet variability over windows of three consecutive points (time order).
+void triplet_test(std::span<const ScreeningPoint> day, const std::vector<std::size_t>& live,
+                  const ScreeningOptions& options, std::vector<ScreeningFlags>& flags) {
+  const double window = options.triplet_window_minutes / minutes_per_hour + window_slack; // [h]
+  std::vector<bool> cloudy(day.size(), false);
+  for (std::size_t k = 0; k + 2 < live.size(); ++k) {
+    const ScreeningPoint& a = day[live[k]];
+    const ScreeningPoint& b = day[live[k + 1]];
+    const ScreeningPoint& c = day[live[k + 2]];
+    if (!(c.time - a.time <= window)) continue;
+    const std::size_t channels = std::min({a.aot.size(), b.aot.size(), c.aot.size()});
+    for (std::size_t ch = 0; ch < channels; ++ch) {
+      const double v[3] = {static_cast<double>(a.aot[ch]), static_cast<double>(b.aot[ch]),
+                           static_cast<double>(c.aot[ch])};
+      const double spread = std::max({v[0], v[1], v[2]}) - std::min({v[0], v[1], v[2]});
+      const double mean = (v[0] + v[1] + v[2]) / 3.0;
+      if (spread > std::max(options.triplet_absolute, options.triplet_relative * mean)) {
+        cloudy[live[k]] = cloudy[live[k + 1]] = cloudy[live[k + 2]] = true;
+        break;
+      }
+    }
+  }
+  for (std::size_t i = 0; i < day.size(); ++i)
+    if (cloudy[i]) flags[i].set(ScreenTest::triplet);
+}
+
+// Smoothness of ln AOT(500) in time: the middle point of the largest
+// squared change of slope goes first, until D < max_smoothness. The points
+// form a linked list; each middle point carries its term, kept in an
+// ordered set, so a removal costs O(log n) rather than a recomputation.
+void smoothness_test(std::span<const ScreeningPoint> day, const std::vector<std::size_t>& live,
+                     const ScreeningOptions& options, std::vector<ScreeningFlags>& flags) {
+  std::vector<std::size_t> seq; // points in time order with AOT(500) > 0
+  for (std::size_t i : live)
+    if (day[i].aot500 > 0 && std::isfinite(day[i].aot500)) seq.push_back(i);
+  const std::size_t n = seq.size();
+  if (n < 3) return;
+  constexpr std::size_t none = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> prev(n), next(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    prev[j] = j == 0 ? none : j - 1;
+    next[j] = j + 1 == n ? none : j + 1;
+  }
+  auto slope = [&](std::size_t from, std::size_t to) { // [1/h]
+    const ScreeningPoint& a = day[seq[from]];
+    const ScreeningPoint& b = day[seq[to]];
+    return (std::log(b.aot500) - std::log(a.aot500)) / std::max(b.time - a.time, shortest_interval);
+  };
+  std::vector<double> term(n, 0.0);
+  std::set<std::pair<double, std::size_t>> terms;
+  double sum = 0;
+  auto attach = [&](std::size_t j) {
+    if (prev[j] == none || next[j] == none) return;
+    const double change = slope(prev[j], j) - slope(j, next[j]);
+    term[j] = change * change;
+    terms.emplace(term[j], j);
+    sum += term[j];
+  };
+  auto detach = [&](std::size_t j) {
+    if (prev[j] == none || next[j] == none) return;
+    terms.erase({term[j], j});
+    sum -= term[j];
+  };
+  for (std::size_t j = 0; j < n; ++j) attach(j);
+
+  const double limit2 = options.max_smoothness * options.max_smoothness;
+  while (!terms.empty()) {
+    const auto count = static_cast<double>(terms.size()); // n - 2 points left
+    if (sum / count < limit2) {
+      // The running sum may have drifted by rounding: decide on a fresh one.
+      sum = 0;
+      for (const auto& t : terms) sum += t.first;
+      if (sum / count < limit2) break;
+    }
+    const std::size_t j = std::prev(terms.end())->second;
+    const std::size_t p = prev[j], q = next[j];
+    detach(p);
+    detach(j);
+    detach(q);
+    next[p] = q;
+    prev[q] = p;
+    attach(p);
+    attach(q);
+    flags[seq[j]].set(ScreenTest::smoothness);
+  }
+}
+
+} // namespace
+
+const char* screen_test_name(ScreenTest test) {
+  switch (test) {
+  case ScreenTest::air_mass: return "air_mass";
+  case ScreenTest::negative_aot: return "negative_aot";
+  case ScreenTest::triplet: return "triplet";
+  case ScreenTest::smoothness: return "smoothness";
+  case ScreenTest::three_sigma: return "three_sigma";
+  case ScreenTest::day_too_few: return "day_too_few";
+  }
+  return "?";
+}
+
+std::string screening_names(ScreeningFlags flags, char separator) {
+  std::string names;
+  for (std::size_t t = 0; t < screen_test_count; ++t) {
+    const auto test = static_cast<ScreenTest>(t);
+    if (!flags.has(test)) continue;
+    if (!names.empty()) names += separator;
+    names += screen_test_name(test);
+  }
+  return names;
+}
+
+std::vector<ScreeningFlags> screen_day(std::span<const ScreeningPoint> day, const ScreeningOptions& options) {
+  std::vector<ScreeningFlags> flags(day.size());
+  std::vector<std::size_t> order(day.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  // Time order; a time that is not a number sorts last instead of breaking the ordering.
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const double ta = day[a].time, tb = day[b].time;
+    if (std::isnan(ta) || std::isnan(tb)) return !std::isnan(ta) && std::isnan(tb);
+    return ta < tb;
+  });
+  auto remaining = [&] {
+    std::vector<std::size_t> live;
+    for (std::size_t i : order)
+      if (flags[i].clear()) live.push_back(i);
+    return live;
+  };
+
+  for (std::size_t i = 0; i < day.size(); ++i) {
+    const ScreeningPoint& p = day[i];
+    if (!(p.air_mass > 0.0 && p.air_mass <= options.max_air_mass)) { // not positive: the Sun below the horizon
+      flags[i].set(ScreenTest::air_mass);
+      continue;
+    }
+    for (float aot : p.aot) {
+      if (!(static_cast<double>(aot) >= options.min_aot) || !std::isfinite(aot)) {
+        flags[i].set(ScreenTest::negative_aot);
+        break;
+      }
+    }
+  }
+
+  triplet_test(day, remaining(), options, flags);
+
+  const auto aot500 = [&](std::size_t i) { return day[i].aot500; };
+  const auto angstrom = [&](std::size_t i) { return day[i].angstrom; };
+  std::vector<std::size_t> live = remaining();
+  if (!(stats(live, aot500).sd < options.stable_sd)) smoothness_test(day, live, options, flags);
+
+  live = remaining();
+  const Stats s500 = stats(live, aot500), sa = stats(live, angstrom);
+  for (std::size_t i : live) {
+    const double v = day[i].aot500, a = day[i].angstrom;
+    if ((std::isfinite(v) && std::abs(v - s500.mean) > options.sigma_limit * s500.sd) ||
+        (std::isfinite(a) && std::abs(a - sa.mean) > options.sigma_limit * sa.sd))
+      flags[i].set(ScreenTest::three_sigma);
+  }
+
+  if (remaining().size() < options.min_day_points)
+    for (ScreeningFlags& f : flags) f.set(ScreenTest::day_too_few);
+  return flags;
+}
+
+} // namespace tirovan::tools

@@ -1,0 +1,58 @@
+// The report of a data folder: every measurement as one row of a tidy CSV
+// table (timestamp, day of year, solar zenith angle, air mass, AOT per
+// channel, Angstrom exponent, AOT at 500 and 550 nm, flags), and per day a
+// figure of the AOT and of the Angstrom exponent against the time of day.
+//
+// Records stream through in file order; one day's records are held at a
+// time (for its figure), so memory does not grow with the number of days.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/records.hpp"
+#include "tools/screening.hpp"
+
+namespace tirovan::tools {
+
+struct ReportOptions {
+  std::string folder = ".";      // holds lang.dat and dane.dat
+  std::string output;            // CSV file; empty: standard output
+  std::string plot_folder;       // per-day figures (SVG and PNG) go here; empty: none
+  bool progress = false;         // a progress line on standard error for large inputs
+  std::size_t max_warnings = 20; // per kind; 0: all
+  // Cloud screening of each UTC day (tools/screening.hpp); the reasons go to the flags column.
+  bool screen = false;
+  bool drop_flagged = false; // screen, and leave every flagged record out of the CSV and the figures
+  ScreeningOptions screening;
+};
+
+struct ReportSummary {
+  std::uint64_t records = 0;        // rows written
+  std::uint64_t skipped = 0;        // rows of records that would stop tirovan
+  std::uint64_t dropped = 0;        // flagged records left out (drop_flagged)
+  bool ended_early = false;         // dane.dat ended before its declared count
+  std::vector<std::string> figures; // SVG paths written
+};
+
+// Writes the report. Warnings ("dane.dat:12:31: warning: ...") go to `warn`
+// one at a time, without line end. Throws InputError when the input
+// cannot be read at all, std::system_error or std::runtime_error when an
+// output cannot be written.
+ReportSummary write_report(const ReportOptions& options, const std::function<void(const std::string&)>& warn);
+
+// The CSV header for these wavelengths [nm]: time_utc, day_of_year,
+// zenith_deg, air_mass, aot_<wavelength>nm per channel,
+// angstrom_440_870[<channels used>], aot_500nm_interp, aot_550nm_interp,
+// source_line (of the record in dane.dat), flags.
+[[nodiscard]] std::vector<std::string> report_columns(std::span<const float> wavelengths, const AngstromWindow& window);
+
+// The figure of one day: AOT per channel and the Angstrom exponent against
+// the time of day [h UTC], written as SVG and PNG under `stem`.svg/.png.
+void draw_day(std::span<const Record> day, std::span<const float> wavelengths, const AngstromWindow& window,
+              const std::string& stem);
+
+} // namespace tirovan::tools

@@ -1,0 +1,96 @@
+// Cloud screening of one day's series of direct-sun AOT, after Smirnov et
+// al. (2000, Remote Sens. Environ. 73, 337), adapted to a series of single
+// measurements instead of the instrument's timed triplets.
+//
+// Tests, in order; a point flagged by one test takes no part in the later
+// ones:
+//  1. air mass above max_air_mass (or not positive, or not finite): not used;
+//  2. AOT below min_aot in any channel (or not finite): rejected;
+//  3. triplet variability: every window of three consecutive remaining
+//     measurements that spans at most triplet_window_minutes is a triplet;
+//     when in any channel its max - min exceeds
+//     max(triplet_absolute, triplet_relative * mean AOT of the three), all
+//     three are flagged. A measurement in no such window is not tested;
+//  4. diurnal stability: when the standard deviation of AOT(500) over the
+//     remaining points is below stable_sd the smoothness test is skipped;
+//  5. smoothness: with d_i = (ln AOT500_{i+1} - ln AOT500_i) / (t_{i+1} - t_i)
+//     [1/h] over the remaining points in time order,
+//         D = sqrt( sum_i (d_i - d_{i+1})^2 / (n - 2) ),
+//     the middle point of the largest term is removed, one at a time, until
+//     D < max_smoothness;
+//  6. three standard deviations: AOT(500) or the Angstrom exponent outside
+//     mean +- sigma_limit standard deviations of the remaining points;
+//  7. fewer than min_day_points left: every point of the day is flagged.
+// Points whose AOT(500) (or Angstrom exponent) is not known (NaN) are left
+// out of the statistics of tests 4-6 and are not flagged by them; in test 5
+// AOT(500) <= 0 is left out as well (its logarithm is undefined).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tirovan::tools {
+
+enum class ScreenTest : std::uint8_t {
+  air_mass,     // air mass above the limit
+  negative_aot, // AOT below the limit (or not finite) in a channel
+  triplet,      // AOT varies too much within three measurements close in time
+  smoothness,   // removed by the smoothness test of AOT(500)
+  three_sigma,  // AOT(500) or Angstrom exponent beyond mean +- 3 sd of the day
+  day_too_few,  // the day kept too few measurements: all of it is rejected
+};
+inline constexpr std::size_t screen_test_count = 6;
+
+// The tests that flagged a measurement; empty when it passed all of them.
+class ScreeningFlags {
+public:
+  [[nodiscard]] bool clear() const noexcept { return bits_ == 0; }
+  [[nodiscard]] bool has(ScreenTest test) const noexcept { return (bits_ & bit(test)) != 0; }
+  void set(ScreenTest test) noexcept { bits_ = static_cast<std::uint8_t>(bits_ | bit(test)); }
+  [[nodiscard]] std::uint8_t bits() const noexcept { return bits_; }
+
+private:
+  static constexpr std::uint8_t bit(ScreenTest test) noexcept {
+    return static_cast<std::uint8_t>(1U << static_cast<unsigned>(test));
+  }
+  std::uint8_t bits_ = 0;
+};
+
+// "air_mass", "negative_aot", "triplet", "smoothness", "three_sigma", "day_too_few".
+[[nodiscard]] const char* screen_test_name(ScreenTest test);
+// The names of the set flags joined by `separator` ("triplet|smoothness"); empty when clear.
+[[nodiscard]] std::string screening_names(ScreeningFlags flags, char separator = '|');
+
+// Thresholds. Confirmed from the paper's abstract and common descriptions:
+// max_air_mass, min_aot, triplet_absolute, triplet_relative. From memory,
+// not confirmed against the paper: stable_sd, max_smoothness, sigma_limit,
+// min_day_points. The triplet window is this adaptation's own choice.
+struct ScreeningOptions {
+  double max_air_mass = 5.0;           // [1]
+  double min_aot = -0.01;              // [1]
+  double triplet_window_minutes = 2.0; // [min] span of three consecutive measurements
+  double triplet_absolute = 0.02;      // [1] AOT spread limit ...
+  double triplet_relative = 0.03;      // [1] ... or this fraction of the AOT, whichever is larger
+  double stable_sd = 0.015;            // [1] sd of AOT(500) below which the day is stable
+  double max_smoothness = 16.0;        // [1/h] limit of D
+  double sigma_limit = 3.0;            // [standard deviations]
+  std::size_t min_day_points = 3;      // fewer left flags the day
+};
+
+// One measurement of the day.
+struct ScreeningPoint {
+  double time = 0;            // [h] UTC; any origin, increasing through the day (may pass 24)
+  double air_mass = 0;        // [1]
+  std::span<const float> aot; // [1] AOT per channel
+  double aot500 = 0;          // [1] AOT at 500 nm (measured or interpolated); NaN when unknown
+  double angstrom = 0;        // [1] Angstrom exponent; NaN when unknown
+};
+
+// Flags for each point, in input order. Points may come in any time order.
+[[nodiscard]] std::vector<ScreeningFlags> screen_day(std::span<const ScreeningPoint> day,
+                                                     const ScreeningOptions& options = {});
+
+} // namespace tirovan::tools

@@ -1,0 +1,167 @@
+// report: the core's AOT for every record, flagged records skipped without
+// stopping, timestamps, figures.
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "atmos/atmos.hpp"
+#include "runtime/units.hpp"
+#include "run_tools.hpp"
+#include "solar/solar.hpp"
+#include "support/support.hpp"
+#include "tools/report.hpp"
+
+namespace tirovan::tools {
+namespace {
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  if (!text.empty() && text.back() == separator) parts.emplace_back();
+  return parts;
+}
+
+std::vector<std::vector<std::string>> read_csv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : split(text, '\n')) {
+    if (!line.empty()) rows.push_back(split(line, ','));
+  }
+  return rows;
+}
+
+// A ten-channel campaign at random sites and dates, in tirovan's file
+// format; one record in ten has the Sun just below the horizon, where the
+// core goes on computing.
+void write_campaign(const test::TempDir& dir, int records) {
+  runtime::console().silence(); // POSSOL's "The sun is not raised" while searching for times
+  const std::vector<double> wavelengths = {380, 440, 500, 532, 555, 610, 675, 779, 870, 1020};
+  const std::vector<double> calibration = {0.81, 1.52, 1.85, 1.99, 2.05, 2.19, 2.10, 2.04, 1.96, 1.31};
+  dir.write("lang.dat", test::calibration_file({0.81f, 1.52f, 1.85f, 1.99f, 2.05f, 2.19f, 2.10f, 2.04f, 1.96f, 1.31f}));
+  std::mt19937 random(20240615);
+  std::uniform_real_distribution<double> unit(0, 1);
+  char line[512];
+  std::string dane = "10 " + std::to_string(records) + "\n380 440 500 532 555 610 675 779 870 1020\n";
+  for (int k = 0; k < records; ++k) {
+    const bool below = k % 10 == 7;
+    int day = 0, month = 0;
+    float lon = 0, lat = 0, hour = 0, zenith = 0, azimuth = 0;
+    do {
+      month = 1 + static_cast<int>(unit(random) * 12);
+      day = 1 + static_cast<int>(unit(random) * 28);
+      lon = static_cast<float>(std::round(unit(random) * 36000 - 18000) / 100);
+      lat = static_cast<float>(std::round(unit(random) * 13000 - 6000) / 100);
+      hour = static_cast<float>(std::round(unit(random) * 240) / 10);
+      POSSOL(month, day, hour, lon, lat, zenith, azimuth);
+    } while (below ? !(zenith > 90.5f && zenith < 95.5f) : !(zenith < 85.0f));
+    float air_mass = 0;
+    AIRMASS(zenith, air_mass);
+    std::snprintf(line, sizeof line, "%d %d %d %g 0 %.2f %.2f %.1f", day, month, 2000 + k % 26,
+                  static_cast<double>(hour), static_cast<double>(lon), static_cast<double>(lat),
+                  980 + 40 * unit(random));
+    dane += line;
+    const double aot500 = 0.02 + 0.6 * unit(random), alpha = 2 * unit(random);
+    for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+      const double tau = aot500 * std::pow(wavelengths[i] / 500.0, -alpha) + 0.1 * std::pow(wavelengths[i] / 500.0, -4);
+      const double signal = calibration[i] * std::exp(-static_cast<double>(air_mass) * tau) + 0.002;
+      std::snprintf(line, sizeof line, " %.5g %.4f", signal, signal * 0.01);
+      dane += line;
+    }
+    dane += "\n";
+  }
+  dir.write("dane.dat", dane);
+}
+
+TEST(Report, EveryAotIsTheCoresToThreeDecimals) {
+  const test::TempDir dir;
+  constexpr int records = 200;
+  write_campaign(dir, records);
+  ASSERT_EQ(test::run_tirovan(dir).status, 0);
+  const std::vector<std::string> core = split(dir.read("wyniki.dat"), '\n');
+
+  ReportOptions options;
+  options.folder = dir.path();
+  options.output = dir.file("report.csv");
+  std::vector<std::string> warnings;
+  const ReportSummary summary = write_report(options, [&](const std::string& w) { warnings.push_back(w); });
+  EXPECT_EQ(summary.records, static_cast<std::uint64_t>(records));
+  EXPECT_EQ(summary.skipped, 0U);
+  EXPECT_TRUE(warnings.empty());
+
+  const auto rows = read_csv(dir.read("report.csv"));
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(records) + 1);
+  ASSERT_GE(core.size(), static_cast<std::size_t>(records));
+  const std::size_t first_aot = 4, flags = rows[0].size() - 1;
+  EXPECT_EQ(rows[0][first_aot], "aot_380nm");
+  EXPECT_EQ(rows[0][first_aot + 10], "angstrom_440_870[440 500 532 555 610 675 779 870]");
+  int below_horizon = 0;
+  for (int k = 0; k < records; ++k) {
+    const auto& row = rows[static_cast<std::size_t>(k) + 1];
+    ASSERT_EQ(row.size(), rows[0].size()) << "record " << k + 1;
+    below_horizon += row[flags] == "sun_below_horizon" ? 1 : 0;
+    for (std::size_t i = 0; i < 10; ++i) {
+      // Core: I4 I4 I6 I4 I4, then F10.3 per channel, CR LF.
+      std::string want = core[static_cast<std::size_t>(k)].substr(22 + 10 * i, 10);
+      want.erase(0, want.find_first_not_of(' '));
+      char got[32];
+      std::snprintf(got, sizeof got, "%.3f", static_cast<double>(std::stof(row[first_aot + i])));
+      EXPECT_EQ(got, want) << "record " << k + 1 << " channel " << i + 1 << ": " << row[first_aot + i];
+    }
+  }
+  EXPECT_EQ(below_horizon, records / 10);
+}
+
+TEST(Report, SkipsWhatWouldStopTheCoreAndGoesOn) {
+  const test::TempDir dir;
+  dir.write("lang.dat", test::calibration_file({1.52f, 1.31f}));
+  // Record 2 has its dark signal above the signal (the core stops there),
+  // record 3 a bad token, record 4 no such date.
+  dir.write("dane.dat", "2 5\n500 870\n"
+                        "15 6 2024 10 30.5 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
+                        "15 6 2024 11 0 21.0 52.2 1013 1.23 0.01 0.99 1.5\n"
+                        "15 6 2024 11 x 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
+                        "31 6 2024 12 0 21.0 52.2 1013 1.23 0.01 0.99 0.02\n"
+                        "16 6 2024 23 59.999 -150.0 52.2 1013 1.23 0.01 0.99 0.02\n");
+  const test::RunResult core = test::run_tirovan(dir);
+  EXPECT_EQ(core.status, 3);
+
+  const test::ToolsRun run = test::run_tools(dir, "report -o out.csv --plot-dir plots");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("dane.dat:4:1: warning: record 2 skipped: channel 2 (870 nm): dark signal 1.5"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("dane.dat:5:14: warning: record 3 skipped: 'x' is not a number"), std::string::npos)
+      << run.err;
+  const auto rows = read_csv(dir.read("out.csv"));
+  ASSERT_EQ(rows.size(), 6U);
+  const std::vector<std::vector<std::string>> expected_start = {{"2024-06-15T10:30:30Z", "167.437847"},
+                                                                {"2024-06-15T11:00:00Z", "167.458333"},
+                                                                {"", ""},
+                                                                {"", ""},
+                                                                {"2024-06-17T00:00:00Z", "168.999999"}};
+  const std::vector<std::string> expected_flags = {"", "signal_not_positive", "unreadable", "date_invalid", ""};
+  for (std::size_t k = 0; k < 5; ++k) {
+    SCOPED_TRACE(k + 1);
+    const auto& row = rows[k + 1];
+    ASSERT_EQ(row.size(), rows[0].size());
+    EXPECT_EQ(row[0], expected_start[k][0]);
+    EXPECT_EQ(row[1], expected_start[k][1]);
+    EXPECT_EQ(row.back(), expected_flags[k]);
+    EXPECT_EQ(row[4].empty(), k == 1 || k == 2); // no AOT for the skipped records
+  }
+  // The first record as the core wrote it before stopping.
+  char got[16];
+  std::snprintf(got, sizeof got, "%10.3f", static_cast<double>(std::stof(rows[1][4])));
+  EXPECT_EQ(dir.read("wyniki.dat").substr(22, 10), got);
+  EXPECT_TRUE(dir.exists("plots/aot_2024-06-15.svg"));
+  EXPECT_TRUE(dir.exists("plots/aot_2024-06-15.png"));
+}
+
+} // namespace
+} // namespace tirovan::tools

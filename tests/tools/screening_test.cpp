@@ -1,0 +1,149 @@
+// Cloud screening on synthetic days with a known truth: a smooth aerosol
+// day (AOT(500) drifting along a sine, Angstrom exponent 1.3, bounded
+// noise) and the same day with clouds put in.
+#include <cmath>
+#include <cstddef>
+#include <random>
+#include <set>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/screening.hpp"
+
+namespace tirovan::tools {
+namespace {
+
+constexpr double channel_nm[] = {440, 500, 675, 870};
+
+struct Day {
+  std::vector<double> time, air_mass, aot500, angstrom;
+  std::vector<std::vector<float>> aot;
+
+  std::vector<ScreeningPoint> points() const {
+    std::vector<ScreeningPoint> p(time.size());
+    for (std::size_t i = 0; i < p.size(); ++i) p[i] = {time[i], air_mass[i], aot[i], aot500[i], angstrom[i]};
+    return p;
+  }
+  // A cloud adds the same optical depth at every wavelength.
+  void add_cloud(std::size_t i, double tau) {
+    aot500[i] += tau;
+    for (float& a : aot[i]) a += static_cast<float>(tau);
+    angstrom[i] = -std::log(static_cast<double>(aot[i][3] / aot[i][0])) / std::log(870.0 / 440.0);
+  }
+};
+
+// Measurements every `step_min` minutes from 07:00 to 17:00 UTC; noise is
+// uniform (bounded), so that no clear point lies beyond three standard
+// deviations by chance.
+Day smooth_day(double step_min, unsigned seed = 1) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> noise(-1.0, 1.0);
+  Day day;
+  for (int k = 0; 7.0 + k * step_min / 60.0 <= 17.0 + 1e-9; ++k) {
+    const double t = 7.0 + k * step_min / 60.0;
+    const double tau500 = 0.15 + 0.03 * std::sin((t - 7.0) / 10.0 * 3.14159) + 0.001 * noise(random);
+    const double alpha = 1.3 + 0.02 * noise(random);
+    day.time.push_back(t);
+    day.air_mass.push_back(1.2 + 0.08 * (t - 12.0) * (t - 12.0)); // 1.2 at noon, 3.2 at 07:00 and 17:00
+    day.aot500.push_back(tau500);
+    day.angstrom.push_back(alpha);
+    std::vector<float> aot;
+    for (double nm : channel_nm) aot.push_back(static_cast<float>(tau500 * std::pow(nm / 500.0, -alpha)));
+    day.aot.push_back(aot);
+  }
+  return day;
+}
+
+std::size_t count_flagged(const std::vector<ScreeningFlags>& flags) {
+  std::size_t n = 0;
+  for (ScreeningFlags f : flags) n += f.clear() ? 0 : 1;
+  return n;
+}
+
+TEST(Screening, SmoothDayPassesWhole) {
+  for (double step : {0.5, 1.0, 5.0, 15.0}) {
+    const Day day = smooth_day(step);
+    const auto flags = screen_day(day.points());
+    EXPECT_EQ(count_flagged(flags), 0U) << "every " << step << " min";
+  }
+}
+
+// Isolated cloud spikes in a series dense enough to form triplets. Each
+// spike is flagged; at most its two neighbours on either side go with it
+// (they share its triplets).
+TEST(Screening, SpikesAreFlagged) {
+  for (double step : {0.5, 1.0}) {
+    Day day = smooth_day(step);
+    const std::size_t n = day.time.size();
+    const std::set<std::size_t> spikes = {n / 7, n / 3, n / 2 + 1, 4 * n / 5};
+    for (std::size_t i : spikes) day.add_cloud(i, 0.08);
+    const auto flags = screen_day(day.points());
+    for (std::size_t i : spikes)
+      EXPECT_FALSE(flags[i].clear()) << "every " << step << " min, spike at " << day.time[i] << " h";
+    EXPECT_LE(count_flagged(flags), 5 * spikes.size()) << "every " << step << " min";
+  }
+}
+
+// A cloudy hour: clouds of random optical depth every measurement from
+// 10:00 to 11:00. Every one of them goes; most of the clear day stays.
+TEST(Screening, CloudyHourIsFlagged) {
+  for (double step : {0.5, 1.0}) {
+    Day day = smooth_day(step, 7);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> cloud(0.05, 0.6);
+    std::size_t cloudy = 0, clear_kept = 0, clear = 0;
+    for (std::size_t i = 0; i < day.time.size(); ++i)
+      if (day.time[i] >= 10.0 && day.time[i] <= 11.0) day.add_cloud(i, cloud(random));
+    const auto flags = screen_day(day.points());
+    for (std::size_t i = 0; i < day.time.size(); ++i) {
+      if (day.time[i] >= 10.0 && day.time[i] <= 11.0) {
+        ++cloudy;
+        EXPECT_FALSE(flags[i].clear()) << "every " << step << " min, cloud at " << day.time[i] << " h";
+      } else {
+        ++clear;
+        clear_kept += flags[i].clear() ? 1 : 0;
+      }
+    }
+    EXPECT_GT(cloudy, 0U);
+    EXPECT_GE(static_cast<double>(clear_kept), 0.9 * static_cast<double>(clear)) << "every " << step << " min";
+  }
+}
+
+// Without triplets (every 3 min) in an hour of rising AOT, which is not
+// stable enough to skip the smoothness test: two clouds that multiply
+// AOT(500) by 5 are taken out one at a time, and only they.
+TEST(Screening, SmoothnessRemovesSpikesOneAtATime) {
+  Day day = smooth_day(3.0);
+  for (auto* v : {&day.time, &day.air_mass, &day.aot500, &day.angstrom}) v->resize(21);
+  day.aot.resize(21);
+  for (std::size_t i = 0; i < 21; ++i) day.add_cloud(i, 0.01 * static_cast<double>(i)); // 0.15 -> 0.35
+  for (std::size_t i : {6U, 14U}) day.add_cloud(i, 4.0 * day.aot500[i]);
+  const auto flags = screen_day(day.points());
+  for (std::size_t i = 0; i < 21; ++i)
+    EXPECT_EQ(screening_names(flags[i]), i == 6 || i == 14 ? "smoothness" : "") << "point " << i;
+  ScreeningOptions lax;
+  lax.max_smoothness = 100.0; // [1/h]
+  for (ScreeningFlags f : screen_day(day.points(), lax)) EXPECT_FALSE(f.has(ScreenTest::smoothness));
+}
+
+// Single-point rules and the day rule, with the names that go in the flags column.
+TEST(Screening, PointAndDayRulesNameTheirTest) {
+  Day day = smooth_day(15.0);
+  day.air_mass[3] = 5.5;
+  day.aot[20][3] = -0.02f;
+  auto flags = screen_day(day.points());
+  EXPECT_EQ(screening_names(flags[3]), "air_mass");
+  EXPECT_EQ(screening_names(flags[20]), "negative_aot");
+  EXPECT_EQ(count_flagged(flags), 2U);
+
+  Day two = smooth_day(15.0);
+  for (auto* v : {&two.time, &two.air_mass, &two.aot500, &two.angstrom}) v->resize(2);
+  two.aot.resize(2);
+  flags = screen_day(two.points());
+  ASSERT_EQ(flags.size(), 2U);
+  for (ScreeningFlags f : flags) EXPECT_EQ(screening_names(f, ' '), "day_too_few");
+}
+
+} // namespace
+} // namespace tirovan::tools
