@@ -22,6 +22,7 @@
 
 #include "atmos/atmos.hpp"
 #include "model.hpp"
+#include "runtime/units.hpp"
 #include "solar/solar.hpp"
 
 namespace {
@@ -75,8 +76,7 @@ std::string calibration_file() {
 
 // One measurement record, or an empty string with the Sun below 5 deg
 // elevation (air mass above 10), where no photometer is pointed.
-std::string measurement(int record) {
-  const ex::Clock clock = ex::clock_of(record);
+std::string measurement(ex::Clock clock) {
   const float time = static_cast<float>(clock.minute) / 60.0f + static_cast<float>(clock.hour); // as the run forms it
   const double t = clock.hour + clock.minute / 60.0;                                            // model time [h UT]
 
@@ -115,19 +115,47 @@ std::string measurement(int record) {
 
 } // namespace
 
+// tirovan_example_gen [FOLDER]: the bundled example, twenty measurements.
+// tirovan_example_gen --every MINUTES [FOLDER]: the same clear day measured
+// every MINUTES from 03:00 to 19:00 UT while the Sun is 5 deg up or more,
+// dense enough for a Langley calibration (air mass 2 to 6 on both sides of
+// noon).
 int main(int argc, char** argv) {
-  const std::string folder = argc > 1 ? argv[1] : ".";
-  std::string data =
-      std::to_string(ex::channel_count) + " " + std::to_string(ex::measurement_count) + "   channels, measurements\n";
-  data += joined(ex::wavelength, 0) + "   wavelengths [nm]\n";
-  for (int record = 0; record < ex::measurement_count; ++record) {
-    const std::string line = measurement(record);
-    if (line.empty()) {
-      std::fprintf(stderr, "tirovan_example_gen: the Sun is low or not up at measurement %d\n", record + 1);
-      return 1;
+  int every = 0;
+  int arg = 1;
+  if (argc > 2 && std::string(argv[1]) == "--every") {
+    every = std::atoi(argv[2]);
+    arg = 3;
+    if (every <= 0) {
+      std::fprintf(stderr, "tirovan_example_gen: --every needs a positive number of minutes\n");
+      return 2;
     }
-    data += line;
   }
+  const std::string folder = argc > arg ? argv[arg] : ".";
+  tirovan::runtime::console().silence(); // POSSOL's warnings for the night records it skips
+  std::string records;
+  int count = 0;
+  if (every == 0) {
+    for (int record = 0; record < ex::measurement_count; ++record) {
+      const std::string line = measurement(ex::clock_of(record));
+      if (line.empty()) {
+        std::fprintf(stderr, "tirovan_example_gen: the Sun is low or not up at measurement %d\n", record + 1);
+        return 1;
+      }
+      records += line;
+      ++count;
+    }
+  } else {
+    for (int minutes = 3 * 60; minutes <= 19 * 60; minutes += every) {
+      const std::string line = measurement({minutes / 60, minutes % 60});
+      if (line.empty()) continue;
+      records += line;
+      ++count;
+    }
+  }
+  std::string data = std::to_string(ex::channel_count) + " " + std::to_string(count) + "   channels, measurements\n";
+  data += joined(ex::wavelength, 0) + "   wavelengths [nm]\n";
+  data += records;
   if (!write_file(folder + "/lang.dat", calibration_file()) || !write_file(folder + "/dane.dat", data)) {
     std::fprintf(stderr, "tirovan_example_gen: cannot write into %s\n", folder.c_str());
     return 1;

@@ -4,6 +4,7 @@
 // the example test checks the program's retrieval against aot() below.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -39,11 +40,11 @@ constexpr Clock clock_of(int record) { // record 0 .. measurement_count - 1
 }
 
 // Fraction of the measuring day, 0 at the first and 1 at the last
-// measurement, for t in decimal hours UT.
+// measurement, for t in decimal hours UT (0 before, 1 after).
 inline double day_fraction(double t) {
   const double start = first_minute / 60.0;
   const double end = (first_minute + (measurement_count - 1) * step_minutes) / 60.0;
-  return (t - start) / (end - start);
+  return std::clamp((t - start) / (end - start), 0.0, 1.0); // the air holds steady before and after
 }
 
 // Smooth step from 0 at the first to 1 at the last measurement, flat at
