@@ -37,8 +37,8 @@ int run(int argc, char** argv) {
   // The core procedures' console warnings are not part of any command's output.
   tirovan::runtime::console().silence();
 
-  CLI::App app{"Companion tools of tirovan: check the input files, report AOT as a tidy table with spectral "
-               "products and figures.",
+  CLI::App app{"Companion tools of tirovan: check the input files, report AOT as a tidy table with the Angstrom "
+               "exponent and figures, calibrate by Langley plots.",
                "tirovan-tools"};
   app.set_version_flag("--version", "tirovan-tools " TIROVAN_VERSION);
   app.require_subcommand(1);

@@ -142,7 +142,7 @@ TEST(ParseInteger, ValuesBeyond32BitsAreConversionErrors) {
 // or a slash shows as `untouched` in the expectation.
 constexpr double untouched = -7;
 
-struct StatementSpec {
+struct StatementShape {
   std::string kinds;
   std::vector<double> expected;
 };
@@ -150,7 +150,7 @@ struct StatementSpec {
 struct StatementCase {
   const char* name;
   std::string content;
-  std::vector<StatementSpec> statements;
+  std::vector<StatementShape> statements;
 };
 
 class ReaderFixture {

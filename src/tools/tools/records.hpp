@@ -17,7 +17,7 @@
 #include "tools/calendar.hpp"
 #include "tools/flags.hpp"
 #include "tools/inputs.hpp"
-#include "tools/spectral.hpp"
+#include "tools/angstrom.hpp"
 
 namespace tirovan::tools {
 

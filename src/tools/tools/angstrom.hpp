@@ -1,4 +1,4 @@
-// Spectral dependence of the aerosol optical thickness: the Angstrom (1929)
+// Wavelength dependence of the aerosol optical thickness: the Angstrom (1929)
 // law AOT(lambda) = beta * lambda^-alpha, lambda in micrometres, fitted by
 // least squares of ln AOT against ln lambda, and AOT interpolated between
 // two channels with the local exponent of that pair.
@@ -30,7 +30,7 @@ struct AngstromFit {
                                        double min_nm = 440, double max_nm = 870);
 
 // The same fit, prepared once for a fixed set of wavelengths and then
-// applied to many spectra without allocating.
+// applied to many measurements without allocating.
 class AngstromWindow {
 public:
   AngstromWindow(std::span<const float> wavelength_nm, double min_nm = 440, double max_nm = 870);

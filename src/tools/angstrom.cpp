@@ -1,4 +1,4 @@
-#include "tools/spectral.hpp"
+#include "tools/angstrom.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,10 +1,10 @@
-// Angstrom exponent and AOT interpolation against spectra of known truth.
+// Angstrom exponent and AOT interpolation against AOT sets of known truth.
 #include <cmath>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tools/spectral.hpp"
+#include "tools/angstrom.hpp"
 
 namespace tirovan::tools {
 namespace {
@@ -15,7 +15,7 @@ struct PowerLaw {
   std::vector<std::size_t> fitted; // channels within 440-870 nm
 };
 
-std::vector<float> spectrum(const PowerLaw& law) {
+std::vector<float> aot_of(const PowerLaw& law) {
   std::vector<float> aot;
   for (const float w : law.wavelengths)
     aot.push_back(static_cast<float>(law.beta * std::pow(static_cast<double>(w) / 1000.0, -law.alpha)));
@@ -31,7 +31,7 @@ TEST(AngstromFit, RecoversExactPowerLaws) {
   };
   for (const PowerLaw& law : cases) {
     SCOPED_TRACE(law.alpha);
-    const std::vector<float> aot = spectrum(law);
+    const std::vector<float> aot = aot_of(law);
     const AngstromFit fit = fit_angstrom(law.wavelengths, aot);
     // The AOT are rounded to float: a relative 6e-8 in each.
     EXPECT_NEAR(fit.alpha, law.alpha, 1e-6);
@@ -43,7 +43,7 @@ TEST(AngstromFit, RecoversExactPowerLaws) {
   }
 }
 
-TEST(AngstromFit, HandComputedSpectrumThatIsNoPowerLaw) {
+TEST(AngstromFit, HandComputedAotThatIsNoPowerLaw) {
   // Three channels equally spaced in ln lambda (500 e^0, 500 e^0.2, 500 e^0.4
   // nm) with AOT 0.3, 0.2, 0.15. With x symmetric about its mean the middle
   // point drops out of the slope:
