@@ -47,6 +47,11 @@ std::string full_path(std::string_view name) {
   return dir;
 }
 
+bool is_regular_file(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 void open_standard_descriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;

@@ -6,11 +6,11 @@
 #include <limits>
 
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "runtime/console_events.hpp"
 #include "runtime/failure.hpp"
+#include "runtime/files.hpp"
 
 namespace tirovan::runtime {
 namespace {
@@ -26,11 +26,6 @@ struct Refusal {
   std::uint64_t record;
   int error;
 };
-
-bool is_regular_file(int fd) {
-  struct stat info {};
-  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-}
 
 } // namespace
 
@@ -98,7 +93,8 @@ private:
 };
 
 OutputUnit::OutputUnit(int fd, int unit, std::string path, bool owns_fd)
-    : fd_(fd), unit_(unit), path_(std::move(path)), owns_fd_(owns_fd), buffer_(buffer_size) {
+    : fd_(fd), unit_(unit), path_(std::move(path)), owns_fd_(owns_fd), regular_(is_regular_file(fd)),
+      buffer_(buffer_size) {
   written_batch_.reserve(buffer_size / 32);
   pending_records_.reserve(buffer_size / 32);
   UnitRegistry::instance().add(this);
@@ -130,7 +126,7 @@ void OutputUnit::flush() { UnitRegistry::instance().flush(true); }
 
 void OutputUnit::cut() {
   flush();
-  if (is_regular_file(fd_) && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
+  if (regular_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
     throw io_failure(IoFailure::write_error, unit_, path_, errno);
   }
 }
@@ -158,11 +154,10 @@ void OutputUnit::write_pending(std::uint64_t limit, bool may_wait) {
       size = static_cast<std::size_t>(record.end - flushed_);
     }
   }
-  const bool regular = is_regular_file(fd_);
   std::size_t done = sent_;
   while (done < size) {
     std::size_t chunk = size - done;
-    if (!may_wait && !regular) {
+    if (!may_wait && !regular_) {
       // Hand over only what the pipe or terminal takes now, a pipe's atomic
       // unit at a time.
       pollfd ready{fd_, POLLOUT, 0};
@@ -217,7 +212,7 @@ void OutputUnit::roll_back(std::uint64_t limit) {
   }
   used_ = 0;
   pending_records_.clear();
-  if (written_ <= keep || fd_ < 0 || !is_regular_file(fd_)) return;
+  if (written_ <= keep || fd_ < 0 || !regular_) return;
   // The bytes went to the current file offset (the end, for a file opened
   // to append), so the file is cut that many bytes before it.
   const off_t position = ::lseek(fd_, 0, SEEK_CUR);

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <limits>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "runtime/console_events.hpp"
+#include "runtime/files.hpp"
 #include "runtime/units.hpp"
 
 namespace tirovan::textio {
@@ -26,15 +26,10 @@ constexpr std::array<ByteClass, 256> byte_class = [] {
   return table;
 }();
 
-bool is_regular_file(int fd) {
-  struct stat info {};
-  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-}
-
 } // namespace
 
 Reader::Reader(int fd, int unit, std::string path, bool owns_fd)
-    : fd_(fd), unit_(unit), path_(std::move(path)), owns_fd_(owns_fd), may_wait_(!is_regular_file(fd)),
+    : fd_(fd), unit_(unit), path_(std::move(path)), owns_fd_(owns_fd), may_wait_(!runtime::is_regular_file(fd)),
       buffer_(block_size) {}
 
 Reader::~Reader() {

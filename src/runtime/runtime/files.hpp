@@ -25,6 +25,10 @@ struct OpenedFile {
 // directory is gone).
 [[nodiscard]] std::string full_path(std::string_view name);
 
+// Whether `fd` is a regular file: one that can be cut back and whose reads
+// never wait for a writer.
+[[nodiscard]] bool is_regular_file(int fd);
+
 // Makes sure descriptors 0, 1 and 2 are open, connecting any closed one to
 // /dev/null, so that no file the run opens lands on a standard descriptor
 // (where a failure message or a console line would end up in it). Call

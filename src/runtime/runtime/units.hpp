@@ -94,6 +94,7 @@ private:
   int unit_;
   std::string path_;
   bool owns_fd_;
+  bool regular_; // a regular file: records written too early can be cut off again
   bool silent_ = false;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
