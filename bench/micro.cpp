@@ -15,6 +15,7 @@
 #include "textio/format.hpp"
 #include "runtime/units.hpp"
 #include "textio/reader.hpp"
+#include "textio/records.hpp"
 
 namespace {
 
@@ -94,7 +95,12 @@ void BM_Retrieval(benchmark::State& state) {
   m.pressure = 1011.2f;
   for (auto _ : state) {
     signal = measured;
-    driver::retrieve(m, wavelength, calibration, signal, dark, aot);
+    for (std::size_t i = 0; i < signal.size(); ++i) signal[i] = signal[i] - dark[i];
+    (void)driver::locate_sun(m);
+    for (std::size_t i = 0; i < signal.size(); ++i) {
+      aot[i] = driver::channel_aot(m, i, wavelength[i], calibration[i], signal[i]).aot;
+      textio::write_list(runtime::console(), "Grubosc optyczna aerozolu", aot[i]);
+    }
     benchmark::DoNotOptimize(aot);
   }
   runtime::console().flush();

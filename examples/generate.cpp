@@ -22,7 +22,6 @@
 
 #include "atmos/atmos.hpp"
 #include "model.hpp"
-#include "runtime/units.hpp"
 #include "solar/solar.hpp"
 
 namespace {
@@ -83,7 +82,7 @@ std::string measurement(ex::Clock clock) {
   const std::string pressure_text = fixed(ex::pressure(t), 1);
   const float pressure = as_read(pressure_text);
   float zenith = 0, azimuth = 0, air_mass = 0, factor = 0, column = 0;
-  tirovan::POSSOL(ex::month, ex::day, time, ex::lon, ex::lat, zenith, azimuth);
+  (void)tirovan::POSSOL(ex::month, ex::day, time, ex::lon, ex::lat, zenith, azimuth);
   if (!(zenith < 85.0f)) return {};
   tirovan::AIRMASS(zenith, air_mass);
   tirovan::VARSOL(ex::day, ex::month, factor);
@@ -96,7 +95,7 @@ std::string measurement(ex::Clock clock) {
   for (std::size_t i = 0; i < ex::channel_count; ++i) {
     const float lambda = ex::wavelength[i];
     float ozone_coefficient = 0, tau_rayleigh = 0;
-    if (lambda >= ozone_table_first && lambda <= ozone_table_last) tirovan::OZON(lambda, ozone_coefficient);
+    if (lambda >= ozone_table_first && lambda <= ozone_table_last) (void)tirovan::OZON(lambda, ozone_coefficient);
     const float tau_ozone = (column / 1000.0f) * ozone_coefficient;
     tirovan::RAYLEIGH(lambda, pressure, tau_rayleigh);
     const double tau =
@@ -132,7 +131,6 @@ int main(int argc, char** argv) {
     }
   }
   const std::string folder = argc > arg ? argv[arg] : ".";
-  tirovan::runtime::console().silence(); // POSSOL's warnings for the night records it skips
   std::string records;
   int count = 0;
   if (every == 0) {

@@ -5,8 +5,6 @@
 #include <string_view>
 
 #include "atmos/atmos.hpp"
-#include "textio/records.hpp"
-#include "runtime/units.hpp"
 
 namespace tirovan {
 namespace {
@@ -35,9 +33,6 @@ constexpr std::array<float, ozone_entries> ozone_coefficient = {
     0.036f, 0.028f, 0.023f, 0.018f, 0.014f, 0.011f, 0.01f,  0.009f, 0.007f, 0.004f, // 41-50
     0.0f,   0.0f};                                                                  // 51-52
 
-constexpr std::string_view below_table = "Dlugosc fali mniejsza od 445 nm";
-constexpr std::string_view above_table = "Dlugosc fali wieksza od 790nm";
-constexpr std::string_view ozone_taken_as_zero = "przyjeto grubosc optyczna ozonu rowna O";
 
 // Total ozone climatology [DU]: rows are latitude nodes j = 1..35 at
 // 90 - 5j deg (85 N to 85 S, north first), columns the months Jan..Dec.
@@ -94,7 +89,7 @@ float column_at(int node, std::int32_t month) {
 
 } // namespace
 
-void OZON(float wavelength, float& coefficient) {
+OzoneTable OZON(float wavelength, float& coefficient) {
   const float lambda = wavelength * nm_to_um; // [um]
   // Interval i with W(i) < lambda <= W(i+1) (the first also takes
   // lambda == W(1)): an inner node belongs to the interval below it.
@@ -110,14 +105,13 @@ void OZON(float wavelength, float& coefficient) {
   }
   if (lambda < lowest_wavelength) {
     coefficient = 0.0f;
-    textio::write_list(runtime::console(), below_table);
-    textio::write_list(runtime::console(), ozone_taken_as_zero);
+    return OzoneTable::below;
   }
   if (lambda > highest_wavelength) {
     coefficient = 0.0f;
-    textio::write_list(runtime::console(), above_table);
-    textio::write_list(runtime::console(), ozone_taken_as_zero);
+    return OzoneTable::above;
   }
+  return OzoneTable::inside;
 }
 
 void ESTIMDOBSON(std::int32_t month, float lat, float& ozone_column) {

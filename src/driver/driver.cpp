@@ -1,4 +1,5 @@
 #include "driver/driver.hpp"
+#include "driver/input_files.hpp"
 #include "driver/retrieval.hpp"
 
 #include <cerrno>
@@ -15,15 +16,12 @@
 #include "runtime/files.hpp"
 #include "runtime/units.hpp"
 #include "textio/format.hpp"
-#include "textio/reader.hpp"
 #include "textio/records.hpp"
 
 namespace tirovan::driver {
 namespace {
 
 using runtime::OutputUnit;
-using textio::Reader;
-using Statement = textio::Reader::Statement;
 
 // Start-up banner, one list-output record per line.
 constexpr std::string_view rule = "---------------------------------------------";
@@ -40,10 +38,12 @@ constexpr std::string_view calibration_file = "lang.dat";
 constexpr std::string_view measurement_file = "dane.dat";
 constexpr std::string_view results_file = "wyniki.dat";
 
-constexpr int calibration_header_lines = 8;
-// Ten channels: the arrays every run starts with; a larger count (up to
-// max_channels) resizes them once, when it is read.
-constexpr std::size_t fixed_channels = 10;
+// Console lines of the measurement loop.
+constexpr std::string_view report_text = "Grubosc optyczna aerozolu";
+constexpr std::string_view sun_not_raised = "The sun is not raised";
+constexpr std::string_view below_ozone_table = "Dlugosc fali mniejsza od 445 nm";
+constexpr std::string_view above_ozone_table = "Dlugosc fali wieksza od 790nm";
+constexpr std::string_view ozone_taken_as_zero = "przyjeto grubosc optyczna ozonu rowna O";
 
 // Results record layout: I4 day, I4 month, I6 year, I4 hour, I4 minute,
 // then F10.3 per channel.
@@ -63,42 +63,16 @@ private:
   void write_banner();
   void read_calibration();
   void open_measurements();
-  void read_header();
-  void read_measurement();
+  void retrieve(std::int32_t number);
   void write_results_record();
-  void ensure_channels(std::size_t count);
 
   OutputUnit& console_ = runtime::console();
   std::optional<OutputUnit> results_;
-  std::optional<Reader> measurements_;
-
-  std::int32_t calibration_count_ = 0;
-  std::int32_t channel_count_ = 0;
-  std::int32_t measurement_count_ = 0;
-  std::vector<float> calibration_aux_ = std::vector<float>(fixed_channels);
-  std::vector<float> calibration_signal_ = std::vector<float>(fixed_channels);
-  std::vector<float> wavelength_ = std::vector<float>(fixed_channels);
-  std::vector<float> signal_ = std::vector<float>(fixed_channels);
-  std::vector<float> dark_ = std::vector<float>(fixed_channels);
+  std::optional<MeasurementFile> measurements_;
+  Calibration calibration_;
   std::vector<float> aot_ = std::vector<float>(fixed_channels);
-
-  Measurement m_;
   bool results_cut_ = false;
 };
-
-std::size_t channels(std::int32_t count) { return count > 0 ? static_cast<std::size_t>(count) : 0; }
-
-void check_count(std::string_view path, std::string_view what, std::int32_t count) {
-  if (count <= max_channels) return;
-  throw runtime::bad_data(path, std::string(what) + " " + std::to_string(count) + " exceeds the limit of " +
-                                    std::to_string(max_channels));
-}
-
-void Run::ensure_channels(std::size_t count) {
-  for (std::vector<float>* array : {&calibration_aux_, &calibration_signal_, &wavelength_, &signal_, &dark_, &aot_}) {
-    if (array->size() < count) array->resize(count, 0.0f);
-  }
-}
 
 void Run::write_banner() {
   textio::write_list(console_);
@@ -116,53 +90,51 @@ void Run::write_banner() {
 
 void Run::read_calibration() {
   auto file = runtime::open_unit(calibration_file, runtime::unit_calibration, runtime::Access::read);
-  Reader reader(file.fd, runtime::unit_calibration, std::move(file.path), true);
-  for (int line = 0; line < calibration_header_lines; ++line) Statement{reader};
-  Statement{reader}.item(calibration_count_);
-  check_count(reader.path(), "calibration count", calibration_count_);
-  const std::size_t n = channels(calibration_count_);
-  ensure_channels(n);
-  Statement{reader}.items(std::span(calibration_aux_).first(n));
-  Statement{reader}.items(std::span(calibration_signal_).first(n));
-  reader.close();
+  InputText calibration(file.fd, runtime::unit_calibration, std::move(file.path));
+  calibration_ = driver::read_calibration(calibration);
+  calibration.close();
 }
 
 void Run::open_measurements() {
   auto results = runtime::open_unit(results_file, runtime::unit_results, runtime::Access::write);
   results_.emplace(results.fd, runtime::unit_results, std::move(results.path), true);
   auto file = runtime::open_unit(measurement_file, runtime::unit_measurements, runtime::Access::read);
-  measurements_.emplace(file.fd, runtime::unit_measurements, std::move(file.path), true);
+  measurements_.emplace(file.fd, runtime::unit_measurements, std::move(file.path));
 }
 
-void Run::read_header() {
-  {
-    Statement header{*measurements_};
-    header.item(channel_count_);
-    header.item(measurement_count_);
-  }
-  check_count(measurements_->path(), "channel count", channel_count_);
-  ensure_channels(channels(channel_count_));
-  Statement{*measurements_}.items(std::span(wavelength_).first(channels(channel_count_)));
-}
+// PRINT_ERROR: one console line at its full length, without the leading
+// blank of list output.
+void PRINT_ERROR(std::string_view text) { textio::write_text_record(runtime::console(), text); }
 
-void Run::read_measurement() {
-  Statement record{*measurements_};
-  record.item(m_.day);
-  record.item(m_.month);
-  record.item(m_.year);
-  record.item(m_.hour);
-  record.item(m_.minute);
-  record.item(m_.lon);
-  record.item(m_.lat);
-  record.item(m_.pressure);
-  for (std::size_t i = 0; i < channels(channel_count_); ++i) {
-    record.item(signal_[i]);
-    record.item(dark_[i]);
+// The retrieval of the record just read, with its console lines: the
+// solar warning, then per channel the ozone warnings and the AOT line.
+void Run::retrieve(std::int32_t number) {
+  Measurement& m = measurements_->measurement();
+  const std::size_t n = measurements_->channels();
+  const std::span<const float> wavelength = measurements_->wavelengths();
+  const std::span<const float> signal = measurements_->signals();
+  const SunResult sun = locate_sun(m);
+  if (sun.below_horizon) PRINT_ERROR(sun_not_raised);
+  if (sun.stop) throw sun.stop->failure;
+  for (std::size_t i = 0; i < n; ++i) {
+    const ChannelResult channel = channel_aot(m, i, wavelength[i], calibration_.signal[i], signal[i]);
+    if (channel.ozone_table != OzoneTable::inside) {
+      textio::write_list(console_, channel.ozone_table == OzoneTable::below ? below_ozone_table : above_ozone_table);
+      textio::write_list(console_, ozone_taken_as_zero);
+    }
+    if (channel.stop) {
+      if (channel.stop->cause != StopCause::month_outside) throw channel.stop->failure;
+      throw runtime::bad_data(measurements_->path(), "measurement " + std::to_string(number) + " has month " +
+                                                         std::to_string(m.month) + ", outside 1..12");
+    }
+    aot_[i] = channel.aot;
+    textio::write_list(console_, report_text, aot_[i]);
   }
 }
 
 void Run::write_results_record() {
-  const std::size_t n = channels(channel_count_);
+  const Measurement& m_ = measurements_->measurement();
+  const std::size_t n = measurements_->channels();
   char* p = results_->begin_record(results_prefix + n * static_cast<std::size_t>(aot_width));
   p = textio::edit_integer(p, m_.day, day_width);
   p = textio::edit_integer(p, m_.month, month_width);
@@ -183,18 +155,14 @@ void Run::execute() {
   write_banner();
   read_calibration();
   open_measurements();
-  read_header();
-  const std::int32_t count = measurement_count_; // taken once
+  measurements_->read_header();
+  const std::size_t n = measurements_->channels();
+  calibration_.cover(n);
+  if (aot_.size() < n) aot_.resize(n, 0.0f);
+  const std::int32_t count = measurements_->measurement_count(); // taken once
   for (std::int32_t number = 1; number <= count; ++number) {
-    read_measurement();
-    const std::size_t n = channels(channel_count_);
-    try {
-      retrieve(m_, std::span(wavelength_).first(n), std::span(calibration_signal_).first(n),
-               std::span(signal_).first(n), std::span(dark_).first(n), std::span(aot_).first(n));
-    } catch (const OzoneMonthRefused& refused) {
-      throw runtime::bad_data(measurements_->path(), "measurement " + std::to_string(number) + " has month " +
-                                                         std::to_string(refused.month) + ", outside 1..12");
-    }
+    measurements_->read_record();
+    retrieve(number);
     write_results_record();
   }
 }

@@ -8,8 +8,6 @@
 #include "spencer_series.hpp"
 
 #include "runtime/checked_math.hpp"
-#include "textio/records.hpp"
-#include "runtime/units.hpp"
 #include "wrapping.hpp"
 
 namespace tirovan {
@@ -42,7 +40,6 @@ constexpr float dec_sin2 = 0.000907f;
 constexpr float dec_cos3 = -0.002697f;
 constexpr float dec_sin3 = 0.00148f;
 
-constexpr std::string_view sun_below_horizon = "The sun is not raised";
 
 } // namespace
 
@@ -123,13 +120,11 @@ void POS_FFT(std::int32_t doy, float time, float lon, float lat, float& zenith, 
   azimuth = a / degree;
 }
 
-void POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float lat, float& zenith, float& azimuth) {
+bool POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float lat, float& zenith, float& azimuth) {
   std::int32_t doy = 0;
   DAY_NUMBER(day, month, 0, doy); // year 0: a date without a year, never a leap day
   POS_FFT(doy, time, lon, lat, zenith, azimuth);
-  if (zenith > right_angle) PRINT_ERROR(sun_below_horizon);
+  return zenith > right_angle;
 }
-
-void PRINT_ERROR(std::string_view text) { textio::write_text_record(runtime::console(), text); }
 
 } // namespace tirovan

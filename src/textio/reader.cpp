@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -84,6 +85,9 @@ bool Reader::refill() {
       n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
     }
     if (n > 0) {
+      if (origin_ == 0 && end_ < 3 && end_ + static_cast<std::size_t>(n) >= 3) {
+        byte_order_mark_ = buffer_[0] == '\xEF' && buffer_[1] == '\xBB' && buffer_[2] == '\xBF';
+      }
       end_ += static_cast<std::size_t>(n);
       return true;
     }
@@ -124,6 +128,7 @@ void Reader::next_line() {
 
 void Reader::begin_statement() {
   runtime::check_console_event();
+  if (line_open_ && notes_ != nullptr) note_comma_after_statement();
   if (line_open_) skip_rest_of_line();
   line_open_ = true;
   next_line();
@@ -165,6 +170,7 @@ Reader::Next Reader::next_value(std::string_view& token) {
     const int c = peek(0);
     if (c == ' ' || c == '\t') {
       ++pos_;
+      blank_since_token_ = true;
       continue;
     }
     if (c < 0 || c == '\n' || (c == '\r' && (peek(1) == '\n' || peek(1) < 0))) {
@@ -180,12 +186,18 @@ Reader::Next Reader::next_value(std::string_view& token) {
       continue;
     }
     if (c == ',') {
+      if (notes_ != nullptr) {
+        const std::uint64_t at = origin_ + pos_;
+        if (at == token_end_ && !last_token_.empty() && is_digit(last_token_.back())) comma_at_ = at;
+        if (comma_is_null_) notes_->push_back({TextNote::Kind::null_value, position_at(pos_), {}, {}});
+      }
       ++pos_;
       if (comma_is_null_) return Next::null;
       comma_is_null_ = true;
       continue;
     }
     if (c == '/') {
+      if (notes_ != nullptr) notes_->push_back({TextNote::Kind::slash, position_at(pos_), {}, {}});
       ++pos_;
       slash_ = true;
       return Next::slash;
@@ -194,6 +206,7 @@ Reader::Next Reader::next_value(std::string_view& token) {
     const std::size_t length = scan_token(has_star);
     value_position_ = position_at(pos_);
     token = std::string_view(buffer_.data() + pos_, length);
+    if (notes_ != nullptr) note_token(token);
     pos_ += length;
     comma_is_null_ = false;
     if (!has_star) return Next::value;
@@ -213,29 +226,80 @@ Reader::Next Reader::next_value(std::string_view& token) {
     if (repeated.find('*') != std::string_view::npos) fail(TokenStatus::syntax_error, token);
     repeats_left_ = r - 1;
     repeat_is_null_ = repeated.empty();
-    if (repeat_is_null_) return Next::null;
+    if (repeat_is_null_) {
+      if (notes_ != nullptr) notes_->push_back({TextNote::Kind::null_value, value_position_, {}, {}});
+      return Next::null;
+    }
     repeat_value_.assign(repeated);
     token = repeat_value_;
     return Next::value;
   }
 }
 
-Reader::Statement::Statement(Reader& reader) : reader_(reader) { reader_.begin_statement(); }
-
-void Reader::Statement::item(std::int32_t& value) {
-  if (reader_.slash_) return;
-  std::string_view token;
-  if (reader_.next_value(token) != Next::value) return;
-  const TokenStatus status = parse_integer(token, value);
-  if (status != TokenStatus::ok) reader_.fail(status, token);
+// A value token starts at pos_ (notes are kept): a digit comma right
+// before it, a blank between it and an earlier value of its line.
+void Reader::note_token(std::string_view token) {
+  const std::uint64_t at = origin_ + pos_;
+  if (token_line_ == line_ && blank_since_token_) {
+    notes_->push_back({TextNote::Kind::blank_separator, value_position_, {}, {}});
+  }
+  if (comma_at_ != ~std::uint64_t{0} && comma_at_ + 1 == at && !token.empty() && is_digit(token.front())) {
+    const TextPosition before_at{line_, value_position_.column - 1 - last_token_.size()};
+    notes_->push_back({TextNote::Kind::digit_comma, before_at, last_token_, std::string(token.substr(0, 40))});
+  }
+  constexpr std::size_t kept = 40; // enough of a number to quote it
+  last_token_.assign(token.substr(0, kept));
+  token_end_ = at + token.size();
+  token_line_ = line_;
+  blank_since_token_ = false;
+  comma_at_ = ~std::uint64_t{0};
 }
 
-void Reader::Statement::item(float& value) {
-  if (reader_.slash_) return;
+// The statement before ended on a value right before a comma and a digit
+// ("0,0027" where 0 was its last value): a digit comma in the rest of the
+// line, which is passed over.
+void Reader::note_comma_after_statement() {
+  if (origin_ + pos_ != token_end_ || last_token_.empty() || !is_digit(last_token_.back())) return;
+  if (peek(0) != ',' || peek(1) < 0 || !is_digit(static_cast<char>(peek(1)))) return;
+  constexpr std::size_t kept = 40;
+  std::string after;
+  for (std::size_t i = 1; after.size() < kept; ++i) {
+    const int c = peek(i);
+    if (c < 0 || byte_class[static_cast<unsigned char>(c)] == token_end) break;
+    after += static_cast<char>(c);
+  }
+  const TextPosition before_at{line_, origin_ + pos_ - line_start_ + 1 - last_token_.size()};
+  notes_->push_back({TextNote::Kind::digit_comma, before_at, last_token_, after});
+}
+
+Reader::Statement::Statement(Reader& reader) : reader_(reader) { reader_.begin_statement(); }
+
+bool Reader::Statement::item(std::int32_t& value) {
+  if (reader_.slash_) return false;
   std::string_view token;
-  if (reader_.next_value(token) != Next::value) return;
+  if (reader_.next_value(token) != Next::value) return false;
+  const TokenStatus status = parse_integer(token, value);
+  if (status != TokenStatus::ok) reader_.fail(status, token);
+  return true;
+}
+
+bool Reader::Statement::item(float& value) {
+  if (reader_.slash_) return false;
+  std::string_view token;
+  if (reader_.next_value(token) != Next::value) return false;
   const TokenStatus status = parse_real(token, value);
   if (status != TokenStatus::ok) reader_.fail(status, token);
+  return true;
+}
+
+std::string Reader::Statement::rest_of_line(std::size_t limit) {
+  std::string text;
+  for (;;) {
+    const int c = reader_.peek(0);
+    if (c < 0 || c == '\n' || (c == '\r' && (reader_.peek(1) == '\n' || reader_.peek(1) < 0))) return text;
+    if (text.size() < limit) text += static_cast<char>(c);
+    ++reader_.pos_;
+  }
 }
 
 void Reader::Statement::items(std::span<float> values) {

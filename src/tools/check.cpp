@@ -2,23 +2,21 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <memory>
 #include <optional>
-#include <unistd.h>
+#include <map>
+#include <set>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
+#include "analysis/calendar.hpp"
+#include "analysis/statistics.hpp"
+#include "driver/input_files.hpp"
 #include "driver/retrieval.hpp"
 #include "runtime/failure.hpp"
-#include "runtime/units.hpp"
 #include "solar/solar.hpp"
-#include "tools/calendar.hpp"
 #include "tools/inputs.hpp"
 #include "tools/records.hpp"
 
@@ -28,10 +26,10 @@ namespace tirovan::tools {
 namespace {
 
 using textio::ReadFailure;
+using textio::TextNote;
 using textio::TextPosition;
-using Statement = textio::Reader::Statement;
+using driver::max_channels;
 
-constexpr int calibration_header_lines = 8;
 constexpr float horizon_deg = 90.0f;
 // Plausible ranges of the values.
 constexpr float min_wavelength = 300, max_wavelength = 2500; // [nm]
@@ -50,79 +48,6 @@ std::string clock_time(double hours) {
   return text::padded(wrapped / 60, 2) + ":" + text::padded(wrapped % 60, 2);
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-bool is_separator(char c) { return is_blank(c) || c == ',' || c == '/'; }
-
-// The raw lines of a file, read alongside the reader's statements, for
-// what the reader itself does not show: a comma between two digits.
-class RawLines {
-public:
-  // Only a regular file is read a second time; a pipe's bytes belong to the reader.
-  explicit RawLines(const InputFile& file)
-      : fd_(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) { // NOLINT
-    struct stat status {};
-    if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~RawLines() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  RawLines(const RawLines&) = delete;
-  RawLines& operator=(const RawLines&) = delete;
-
-  // The next line, without its line end; false at the end of the file.
-  bool next(std::string& line) {
-    if (fd_ < 0) return false;
-    line.clear();
-    for (;;) {
-      if (pos_ == end_) {
-        const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-          if (line.empty() && !open_line_) return false;
-          break;
-        }
-        pos_ = 0, end_ = static_cast<std::size_t>(n);
-      }
-      open_line_ = true;
-      const char* start = buffer_.data() + pos_;
-      const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - pos_));
-      if (newline == nullptr) {
-        line.append(start, end_ - pos_);
-        pos_ = end_;
-        continue;
-      }
-      line.append(start, static_cast<std::size_t>(newline - start));
-      pos_ += static_cast<std::size_t>(newline - start) + 1;
-      break;
-    }
-    open_line_ = false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    ++number_;
-    return true;
-  }
-
-  // Number of the line next() gave last (0 before the first).
-  [[nodiscard]] std::uint64_t number() const { return number_; }
-
-private:
-  int fd_;
-  std::array<char, 1U << 16U> buffer_{};
-  std::size_t pos_ = 0, end_ = 0;
-  bool open_line_ = false;
-  std::uint64_t number_ = 0;
-};
-
-// Where the reader took a statement's values: from the line of its first
-// value to the token that started at `last` (the rest of that line is
-// ignored by the reader).
-struct Region {
-  std::uint64_t first_line = 0;
-  TextPosition last;
-};
-
 // A day of measurements at one site, for the local-time check.
 struct DaySeries {
   std::int32_t year = 0, month = 0, day = 0;
@@ -131,35 +56,6 @@ struct DaySeries {
   std::vector<double> time, log_signal; // [h] as written; mean ln(signal - dark) over the channels
 };
 
-// Least-squares parabola y = c0 + c1 x + c2 x^2.
-std::optional<std::array<double, 3>> fit_parabola(const std::vector<double>& x, const std::vector<double>& y) {
-  // Normal equations on centred x, solved by Cramer's rule (3 x 3, well
-  // conditioned for the few hours of one day).
-  std::array<double, 5> s{};
-  std::array<double, 3> t{};
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    double p = 1;
-    for (std::size_t k = 0; k < 5; ++k) {
-      s[k] += p;
-      if (k < 3) t[k] += p * y[i];
-      p *= x[i];
-    }
-  }
-  const auto det3 = [](const std::array<double, 9>& m) {
-    return m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) + m[2] * (m[3] * m[7] - m[4] * m[6]);
-  };
-  const std::array<double, 9> a = {s[0], s[1], s[2], s[1], s[2], s[3], s[2], s[3], s[4]};
-  const double d = det3(a);
-  if (!(std::fabs(d) > 1e-12)) return std::nullopt;
-  std::array<double, 3> c{};
-  for (std::size_t k = 0; k < 3; ++k) {
-    std::array<double, 9> m = a;
-    for (std::size_t r = 0; r < 3; ++r) m[r * 3 + k] = t[r];
-    c[k] = det3(m) / d;
-  }
-  return c;
-}
-
 class Checker {
 public:
   Checker(std::string_view folder, const std::function<void(const Diagnostic&)>& report)
@@ -167,7 +63,6 @@ public:
         measurement_file_(input_file(folder, measurement_name)), report_(report) {}
 
   CheckSummary run() {
-    runtime::console().silence();
     check_calibration();
     check_measurements();
     return summary_;
@@ -202,92 +97,61 @@ private:
     }
   }
 
-  // Reports the digit,digit commas of the lines of `region`.
-  void scan_commas(RawLines& raw, const InputFile& file, const Region& region) {
-    std::string line;
-    while (raw.number() < region.last.line && raw.next(line)) {
-      if (raw.number() < region.first_line) continue;
-      const std::size_t limit = raw.number() == region.last.line ? region.last.column : line.size();
-      scan_line(file, raw.number(), line, limit);
+  // The digit commas the reader noted on lines whose values are otherwise
+  // separated by blanks: "52,2" meant as one number is read as two. (A line
+  // of values separated by commas alone is a comma-separated list.)
+  void report_notes(const InputFile& file, std::vector<TextNote>& notes) {
+    // A comma after a statement's last value is noted when the next
+    // statement begins: the line's blanks may have come in the batch before.
+    std::set<std::uint64_t> blank_lines = {last_blank_line_};
+    for (const TextNote& note : notes) {
+      if (note.kind != TextNote::Kind::blank_separator) continue;
+      blank_lines.insert(note.where.line);
+      last_blank_line_ = note.where.line;
     }
+    for (const TextNote& note : notes) {
+      if (note.kind != TextNote::Kind::digit_comma || blank_lines.count(note.where.line) == 0) continue;
+      error(file, note.where, "decimal-comma",
+            quote_token(note.before + "," + note.after) + " is read as two values, " + note.before + " and " +
+                note.after + "; for a decimal point write " + note.before + "." + note.after);
+    }
+    notes.clear();
   }
 
-  void scan_line(const InputFile& file, std::uint64_t line_number, const std::string& line, std::size_t limit) {
-    // Tokens that start at columns 1..limit are read; a comma with a digit
-    // on both sides splits what was meant as one number. Lines that
-    // separate every value by commas alone are comma-separated lists.
-    bool blank_between_values = false;
-    bool seen_token = false;
-    std::vector<std::size_t> commas;
-    std::size_t token_start = 0;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      const char c = line[i];
-      if (is_separator(c)) {
-        if (c == ',' && i > 0 && i + 1 < line.size() && textio::is_digit(line[i - 1]) &&
-            textio::is_digit(line[i + 1]) && token_start + 1 <= limit) {
-          commas.push_back(i);
-        }
-        continue;
-      }
-      if (i == 0 || is_separator(line[i - 1])) {
-        if (i + 1 > limit) break;
-        token_start = i;
-        if (seen_token && i > 0 && is_blank(line[i - 1])) blank_between_values = true;
-        seen_token = true;
-      }
-    }
-    if (!blank_between_values) return;
-    for (const std::size_t comma : commas) {
-      std::size_t start = comma;
-      while (start > 0 && !is_separator(line[start - 1])) --start;
-      std::size_t end = comma + 1;
-      while (end < line.size() && !is_separator(line[end])) ++end;
-      const std::string_view before(line.data() + start, comma - start);
-      const std::string_view after(line.data() + comma + 1, end - comma - 1);
-      error(file, {line_number, start + 1}, "decimal-comma",
-            quote_token(line.substr(start, end - start)) + " is read as two values, " + std::string(before) + " and " +
-                std::string(after) + "; for a decimal point write " + std::string(before) + "." + std::string(after));
-    }
+  void bad_part(const InputFile& file, const ReadFailure& failure, driver::InputPart part) {
+    bad_token(file, failure, integer_part(part), part_name(part));
   }
 
   void check_calibration() {
-    std::unique_ptr<textio::Reader> reader;
+    std::unique_ptr<driver::InputText> reader;
     try {
-      reader = open_input(calibration_file_, runtime::unit_calibration);
-    } catch (const InputError& e) {
+      reader = open_input(calibration_file_, runtime::unit_calibration, {true, true});
+    } catch (const Error& e) {
       error(calibration_file_, {}, "open", std::string(e.what()).substr(calibration_file_.shown.size() + 2));
       flush();
       return;
     }
-    RawLines raw(calibration_file_);
-    std::string_view what = "the calibration count";
-    bool integer_item = true;
     try {
-      for (int line = 0; line < calibration_header_lines; ++line) Statement{*reader};
-      {
-        Statement statement{*reader};
-        statement.item(calibration_count_);
-      }
-      count_position_ = reader->value_position();
-      scan_commas(raw, calibration_file_, {count_position_.line, count_position_});
-      if (calibration_count_ > max_channels) {
-        error(calibration_file_, count_position_, "count-limit",
-              "calibration count " + std::to_string(calibration_count_) + " exceeds the limit of " +
-                  std::to_string(max_channels) + ": tirovan stops here");
-        flush();
-        return;
-      }
-      const std::size_t n = calibration_count_ > 0 ? static_cast<std::size_t>(calibration_count_) : 0;
-      what = "the first array (wavelengths)", integer_item = false;
-      read_array(*reader, raw, calibration_file_, n, lang_wavelength_, lang_wavelength_at_);
-      what = "the calibration signals";
-      read_array(*reader, raw, calibration_file_, n, calibration_, calibration_at_);
+      driver::Calibration c = driver::read_calibration(*reader);
+      calibration_count_ = c.count;
+      count_position_ = c.count_at;
+      lang_wavelength_.assign(c.aux.begin(), c.aux.begin() + static_cast<std::ptrdiff_t>(c.aux_at.size()));
+      calibration_.assign(c.signal.begin(), c.signal.begin() + static_cast<std::ptrdiff_t>(c.signal_at.size()));
+      lang_wavelength_at_ = std::move(c.aux_at);
+      calibration_at_ = std::move(c.signal_at);
       calibration_read_ = true;
     } catch (const ReadFailure& failure) {
-      bad_token(calibration_file_, failure, integer_item, what);
-    } catch (const runtime::Failure&) {
-      error(calibration_file_, {}, "open", "cannot be read");
+      report_notes(calibration_file_, reader->notes());
+      bad_part(calibration_file_, failure, reader->part());
+    } catch (const runtime::Failure& failure) {
+      error(calibration_file_, reader->value_position(), "count-limit",
+            failure_text(calibration_file_, *reader, failure).substr(
+                location(calibration_file_, reader->value_position()).size() + 2) +
+                ": tirovan stops here");
+      flush();
+      return;
     }
+    report_notes(calibration_file_, reader->notes());
     for (std::size_t i = 0; i < calibration_.size(); ++i) {
       if (!(calibration_[i] > 0)) {
         error(calibration_file_, calibration_at_[i], "calibration",
@@ -302,94 +166,62 @@ private:
     flush();
   }
 
-  // One read statement of `n` reals, each value's position kept.
-  void read_array(textio::Reader& reader, RawLines& raw, const InputFile& file, std::size_t n,
-                  std::vector<float>& values, std::vector<TextPosition>& where) {
-    values.assign(n, 0.0f);
-    where.assign(n, TextPosition{});
-    Region region;
-    try {
-      Statement statement{reader};
-      region.first_line = reader.statement_line();
-      for (std::size_t i = 0; i < n; ++i) {
-        statement.item(values[i]);
-        where[i] = reader.value_position();
-        if (i == 0) region.first_line = where[i].line;
-      }
-      region.last = n > 0 ? where[n - 1] : TextPosition{reader.statement_line(), 0};
-    } catch (const ReadFailure& failure) {
-      if (failure.number() != runtime::IoFailure::end_of_file) {
-        scan_commas(raw, file, {region.first_line, failure.where()});
-      }
-      throw;
-    }
-    scan_commas(raw, file, region);
-  }
-
   void check_measurements() {
-    std::unique_ptr<textio::Reader> reader;
+    last_blank_line_ = 0;
     try {
-      reader = open_input(measurement_file_, runtime::unit_measurements);
-    } catch (const InputError& e) {
+      file_ = open_measurements(measurement_file_, {true, true});
+    } catch (const Error& e) {
       error(measurement_file_, {}, "open", std::string(e.what()).substr(measurement_file_.shown.size() + 2));
       flush();
       return;
     }
-    RawLines raw(measurement_file_);
-    if (!check_header(*reader, raw)) {
+    if (!check_header()) {
       flush();
       return;
     }
     std::uint64_t records = 0;
     const auto declared = static_cast<std::uint64_t>(std::max(declared_, 0));
     for (; records < declared; ++records) {
-      if (!check_record(*reader, raw, records + 1)) break;
+      if (!check_record(records + 1)) break;
       flush();
     }
     summary_.records = records;
     finish_day();
-    if (records == declared) check_trailing_lines(raw);
+    if (records == declared) check_trailing_lines();
     flush();
   }
 
-  bool check_header(textio::Reader& reader, RawLines& raw) {
-    std::int32_t channel_count = 0;
-    TextPosition channel_at, declared_at;
-    std::string_view what = "the channel and measurement counts";
+  bool check_header() {
+    driver::MeasurementFile& file = *file_;
     try {
-      {
-        Statement statement{reader};
-        statement.item(channel_count);
-        channel_at = reader.value_position();
-        statement.item(declared_);
-        declared_at = reader.value_position();
-      }
-      scan_commas(raw, measurement_file_, {channel_at.line, declared_at});
-      if (channel_count > max_channels) {
-        error(measurement_file_, channel_at, "count-limit",
-              "channel count " + std::to_string(channel_count) + " exceeds the limit of " +
-                  std::to_string(max_channels) + ": tirovan stops here");
-        return false;
-      }
-      channels_ = channel_count > 0 ? static_cast<std::size_t>(channel_count) : 0;
-      if (calibration_read_ && channel_count != calibration_count_) {
-        error(measurement_file_, channel_at, "channel-count",
-              "dane.dat has " + std::to_string(channel_count) + " channels but lang.dat calibrates " +
-                  std::to_string(calibration_count_) + " (" + location(calibration_file_, count_position_) +
-                  "): channels are paired by position");
-      }
-      if (declared_ <= 0) {
-        warning(measurement_file_, declared_at, "record-count",
-                "measurement count " + std::to_string(declared_) + ": tirovan reads no record");
-      }
-      what = "the wavelengths";
-      read_array(reader, raw, measurement_file_, channels_, wavelength_, wavelength_at_);
+      file.read_header();
     } catch (const ReadFailure& failure) {
-      bad_token(measurement_file_, failure, what != "the wavelengths", what);
+      report_notes(measurement_file_, file.notes());
+      bad_part(measurement_file_, failure, file.part());
       return false;
-    } catch (const runtime::Failure&) {
-      error(measurement_file_, {}, "open", "cannot be read");
+    } catch (const runtime::Failure& failure) {
+      const TextPosition at = file.channel_count_at();
+      const std::string text = failure_text(measurement_file_, file, failure);
+      error(measurement_file_, at, "count-limit",
+            text.substr(location(measurement_file_, file.value_position()).size() + 2) + ": tirovan stops here");
       return false;
+    }
+    report_notes(measurement_file_, file.notes());
+    const std::int32_t channel_count = file.channel_count();
+    const TextPosition channel_at = file.channel_count_at(), declared_at = file.measurement_count_at();
+    declared_ = file.measurement_count();
+    channels_ = file.channels();
+    wavelength_.assign(file.wavelengths().begin(), file.wavelengths().end());
+    wavelength_at_.assign(file.wavelength_at().begin(), file.wavelength_at().end());
+    if (calibration_read_ && channel_count != calibration_count_) {
+      error(measurement_file_, channel_at, "channel-count",
+            "dane.dat has " + std::to_string(channel_count) + " channels but lang.dat calibrates " +
+                std::to_string(calibration_count_) + " (" + location(calibration_file_, count_position_) +
+                "): channels are paired by position");
+    }
+    if (declared_ <= 0) {
+      warning(measurement_file_, declared_at, "record-count",
+              "measurement count " + std::to_string(declared_) + ": tirovan reads no record");
     }
     check_wavelengths();
     flush();
@@ -433,29 +265,12 @@ private:
   }
 
   // One measurement record; false when the file has ended.
-  bool check_record(textio::Reader& reader, RawLines& raw, std::uint64_t number_in_file) {
-    const std::size_t fields = 8 + 2 * channels_;
-    if (field_at_.size() < fields) {
-      field_at_.resize(fields);
-      signal_.resize(channels_);
-      dark_.resize(channels_);
-    }
-    Region region;
-    std::size_t field = 0;
+  bool check_record(std::uint64_t number_in_file) {
+    driver::MeasurementFile& file = *file_;
     try {
-      Statement statement{reader};
-      region.first_line = reader.statement_line();
-      const auto next = [&](auto& value) {
-        statement.item(value);
-        field_at_[field] = reader.value_position();
-        if (field == 0) region.first_line = field_at_[0].line;
-        ++field;
-      };
-      next(m_.day), next(m_.month), next(m_.year);
-      next(m_.hour), next(m_.minute), next(m_.lon), next(m_.lat), next(m_.pressure);
-      for (std::size_t i = 0; i < channels_; ++i) next(signal_[i]), next(dark_[i]);
-      region.last = field_at_[fields - 1];
+      file.read_record();
     } catch (const ReadFailure& failure) {
+      report_notes(measurement_file_, file.notes());
       if (failure.number() == runtime::IoFailure::end_of_file) {
         const std::uint64_t complete = number_in_file - 1;
         error(measurement_file_, failure.where(), "early-end",
@@ -463,21 +278,21 @@ private:
                   " declared records: tirovan stops here (end of file)");
         return false;
       }
-      scan_commas(raw, measurement_file_, {region.first_line, failure.where()});
       error(measurement_file_, failure.where(), "bad-number",
-            describe_token(failure, field < 3) + " (record " + std::to_string(number_in_file) +
+            describe_token(failure, file.fields_read() < 3) + " (record " + std::to_string(number_in_file) +
                 "): tirovan stops here");
       return true;
     } catch (const runtime::Failure&) {
       error(measurement_file_, {}, "open", "cannot be read");
       return false;
     }
-    scan_commas(raw, measurement_file_, region);
+    report_notes(measurement_file_, file.notes());
+    m_ = file.measurement();
     check_values();
     return true;
   }
 
-  [[nodiscard]] TextPosition at(std::size_t field) const { return field_at_[field]; }
+  [[nodiscard]] TextPosition at(std::size_t field) const { return file_->field_at()[field]; }
 
   void check_values() {
     enum : std::size_t { day, month, year, hour, minute, lon, lat, pressure };
@@ -508,22 +323,23 @@ private:
     }
     bool all_positive = channels_ > 0;
     double log_sum = 0;
+    const std::span<const float> corrected_signal = file_->signals(), dark = file_->darks();
+    const std::span<const float> signal = file_->raw_signals();
     for (std::size_t i = 0; i < channels_; ++i) {
-      const float corrected = signal_[i] - dark_[i]; // as tirovan forms it
+      const float corrected = corrected_signal[i]; // as tirovan forms it
       if (!(corrected > 0)) {
         all_positive = false;
         error(measurement_file_, at(8 + 2 * i + 1), "dark-signal",
-              "dark signal " + number(dark_[i]) + " of channel " + std::to_string(i + 1) + " is not below its signal " +
-                  number(signal_[i]) + ": tirovan stops at the logarithm");
+              "dark signal " + number(dark[i]) + " of channel " + std::to_string(i + 1) + " is not below its signal " +
+                  number(signal[i]) + ": tirovan stops at the logarithm");
       } else {
         log_sum += std::log(static_cast<double>(corrected));
       }
     }
     if (!month_ok) return;
     driver::Measurement sun = m_;
-    try {
-      driver::locate_sun(sun);
-    } catch (const runtime::Failure&) {
+    const driver::SunResult located = driver::locate_sun(sun);
+    if (located.stop) {
       error(measurement_file_, at(hour), "sun-too-low",
             "the Sun is " + fixed(static_cast<double>(sun.zenith - horizon_deg), 2) +
                 " deg below the horizon at this time (UT): beyond 6 deg tirovan stops (no air mass)");
@@ -588,7 +404,7 @@ private:
       earliest = std::min(earliest, d.time[i]), latest = std::max(latest, d.time[i]);
     }
     if (x.size() < min_points) return std::nullopt;
-    const auto c = fit_parabola(x, y);
+    const auto c = analysis::fit_parabola(x, y);
     if (!c || !((*c)[2] < 0)) return std::nullopt;
     const double vertex = t0 - (*c)[1] / (2 * (*c)[2]);
     if (!(earliest <= vertex - margin && latest >= vertex + margin)) return std::nullopt;
@@ -603,7 +419,7 @@ private:
     for (int minute = -90; minute <= 90; ++minute) {
       const double t = guess + minute / 60.0;
       float zenith = 0, azimuth = 0;
-      POSSOL(d.month, d.day, static_cast<float>(t), d.lon, d.lat, zenith, azimuth);
+      (void)POSSOL(d.month, d.day, static_cast<float>(t), d.lon, d.lat, zenith, azimuth);
       if (static_cast<double>(zenith) < best_zenith) best_zenith = static_cast<double>(zenith), best = t;
     }
     return best;
@@ -611,20 +427,15 @@ private:
 
   // Lines after the last declared record that start with a number: more
   // records than the count says, never read by tirovan.
-  void check_trailing_lines(RawLines& raw) {
-    std::string line;
-    std::uint64_t extra = 0;
+  void check_trailing_lines() {
     TextPosition first;
-    while (raw.next(line)) {
-      const std::size_t start = line.find_first_not_of(" \t,");
-      if (start == std::string::npos) continue;
-      std::size_t end = start;
-      while (end < line.size() && !is_separator(line[end])) ++end;
-      float value = 0;
-      if (textio::parse_real(std::string_view(line).substr(start, end - start), value) != textio::TokenStatus::ok)
-        continue;
-      if (extra++ == 0) first = {raw.number(), start + 1};
+    std::uint64_t extra = 0;
+    try {
+      extra = file_->numbers_after_records(first);
+    } catch (const runtime::Failure&) {
+      return; // a refused read past the records changes nothing tirovan does
     }
+    report_notes(measurement_file_, file_->notes());
     if (extra == 0) return;
     error(measurement_file_, first, "extra-records",
           std::to_string(extra) + (extra == 1 ? " line" : " lines") + " after the " + std::to_string(declared_) +
@@ -646,8 +457,10 @@ private:
   // dane.dat
   std::size_t channels_ = 0;
   std::int32_t declared_ = 0;
-  std::vector<float> wavelength_, signal_, dark_;
-  std::vector<TextPosition> wavelength_at_, field_at_;
+  std::unique_ptr<driver::MeasurementFile> file_;
+  std::uint64_t last_blank_line_ = 0; // the last line with values separated by blanks
+  std::vector<float> wavelength_;
+  std::vector<TextPosition> wavelength_at_;
   driver::Measurement m_; // kept from record to record, as tirovan keeps it
   DaySeries day_;
 };
@@ -666,6 +479,52 @@ std::string format_diagnostic(const Diagnostic& d) {
 
 CheckSummary check_inputs(std::string_view folder, const std::function<void(const Diagnostic&)>& report) {
   return Checker(folder, report).run();
+}
+
+namespace {
+
+struct CheckOptions {
+  std::string folder = ".";
+  std::size_t max_per_rule = 20;
+};
+
+std::string plural(std::uint64_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
+
+} // namespace
+
+void add_check_command(CLI::App& app) {
+  auto options = std::make_shared<CheckOptions>();
+  CLI::App* command = app.add_subcommand("check", "Check lang.dat and dane.dat and report every problem");
+  command->footer("Reads both files as tirovan reads them and writes nothing. Each problem is one line on standard\n"
+                  "output, FILE:LINE:COLUMN: error|warning: TEXT [rule], then a summary line. Errors are what\n"
+                  "stops tirovan or makes its results wrong; warnings are what looks suspicious.\n"
+                  "Exit status: 0 clean, 1 warnings only, 2 errors.");
+  command
+      ->add_option("DIR", options->folder,
+                   "Folder with lang.dat and dane.dat; diagnostics name the files as "
+                   "DIR/lang.dat, or bare when DIR is the working directory")
+      ->capture_default_str();
+  command->add_option("--max-per-rule", options->max_per_rule, "Diagnostics shown per rule (0: all)")
+      ->capture_default_str();
+  command->callback([options] {
+    std::map<std::string, std::uint64_t> per_rule;
+    const CheckSummary summary = check_inputs(options->folder, [&](const Diagnostic& d) {
+      const std::uint64_t seen = ++per_rule[d.rule];
+      if (options->max_per_rule == 0 || seen <= options->max_per_rule) print_out(format_diagnostic(d));
+    });
+    for (const auto& [rule, seen] : per_rule) {
+      if (options->max_per_rule > 0 && seen > options->max_per_rule) {
+        print_out("note: " + std::to_string(seen - options->max_per_rule) + " more [" + rule + "] not shown");
+      }
+    }
+    const bool here = options->folder.empty() || options->folder == ".";
+    print_out((here ? std::string() : options->folder + ": ") +
+              "lang.dat and dane.dat: " + plural(summary.records, "record") + " checked, " +
+              plural(summary.errors, "error") + ", " + plural(summary.warnings, "warning"));
+    flush_out();
+    if (summary.errors > 0) throw CLI::RuntimeError(exit_failure);
+    if (summary.warnings > 0) throw CLI::RuntimeError(exit_warnings);
+  });
 }
 
 } // namespace tirovan::tools

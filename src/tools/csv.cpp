@@ -1,4 +1,5 @@
 #include "tools/csv.hpp"
+#include "tools/status.hpp"
 
 #include <cerrno>
 #include <charconv>
@@ -19,7 +20,7 @@ CsvWriter::CsvWriter(int fd, std::string name) : fd_(fd), name_(std::move(name))
 CsvWriter::~CsvWriter() {
   try {
     flush();
-  } catch (const std::system_error&) { // NOLINT(bugprone-empty-catch): a destructor must not throw
+  } catch (const Error&) { // NOLINT(bugprone-empty-catch): a destructor must not throw
   }
 }
 
@@ -31,7 +32,7 @@ void CsvWriter::flush() {
     if (n < 0) {
       const int error = errno;
       used_ = 0;
-      throw std::system_error(error, std::generic_category(), "cannot write " + name_);
+      throw Error(name_ + ": cannot write: " + std::error_code(error, std::generic_category()).message());
     }
     done += static_cast<std::size_t>(n);
   }

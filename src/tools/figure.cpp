@@ -1,4 +1,5 @@
 #include "tools/figure.hpp"
+#include "tools/status.hpp"
 
 #include <algorithm>
 #include <array>
@@ -434,7 +435,7 @@ void render(cairo_t* cr, std::span<const Figure> panels, double width) {
 }
 
 [[noreturn]] void fail(const std::string& path, cairo_status_t status) {
-  throw std::runtime_error("cannot write " + path + ": " + cairo_status_to_string(status));
+  throw Error(path + ": cannot write: " + cairo_status_to_string(status));
 }
 
 } // namespace

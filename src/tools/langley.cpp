@@ -1,167 +1,495 @@
 #include "tools/langley.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <limits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "driver/retrieval.hpp"
+#include "runtime/failure.hpp"
+#include "driver/input_files.hpp"
+#include "analysis/calendar.hpp"
+#include "tools/figure.hpp"
+#include "tools/inputs.hpp"
 
 namespace tirovan::tools {
 namespace {
 
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double hours_per_degree = 1.0 / 15.0;
+// Times beyond this many hours from the record's 0 h (a whole year) are
+// taken as typing errors: the local date would mean nothing.
+constexpr double max_local_hours = 24.0 * 366.0;
 
-struct Line {
-  double intercept = nan, slope = nan, intercept_error = nan, residual_sd = nan;
+
+std::string format(const char* pattern, auto... values) {
+  char text[512];
+  (void)std::snprintf(text, sizeof text, pattern, values...); // cut to the buffer: texts here are short
+  return text;
+}
+
+// The shortest decimal that reads back as the same float.
+std::string shortest(float value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return {text, result.ptr};
+}
+
+std::string nm(float wavelength) { return format("%g nm", static_cast<double>(wavelength)); }
+
+// What an existing lang.dat offers: its instrument line, wavelength list
+// and calibration signals.
+struct PreviousCalibration {
+  std::string instrument;
+  std::vector<float> wavelength, signal;
 };
 
-// Weighted least squares of y on m over the points marked used, weights 1
-// (objective) or 1/m^2 (Herman). Sums about the weighted means, so the
-// intercept keeps its digits although the data lie far from m = 0.
-// intercept_error: sqrt(s^2 (1/W + mean_m^2 / Smm)) with s^2 the weighted
-// residual variance; residual_sd: the unweighted residuals in ln V.
-Line fit_line(std::span<const LangleyPoint> points, const std::vector<PointRole>& roles, LangleyMethod method) {
-  auto weight = [method](double m) { return method == LangleyMethod::herman ? 1.0 / (m * m) : 1.0; };
-  double w_sum = 0, m_sum = 0, y_sum = 0;
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    if (roles[i] != PointRole::used) continue;
-    const double w = weight(points[i].air_mass);
-    w_sum += w;
-    m_sum += w * points[i].air_mass;
-    y_sum += w * points[i].ln_signal;
-    ++n;
+std::optional<PreviousCalibration> read_previous(const InputFile& file, std::ostream& err) {
+  std::unique_ptr<driver::InputText> reader;
+  try {
+    reader = open_input(file, runtime::unit_calibration, {true, false});
+  } catch (const Error&) {
+    return std::nullopt; // no lang.dat: nothing to reuse
   }
-  Line line;
-  if (n < 3) return line;
-  const double m_mean = m_sum / w_sum, y_mean = y_sum / w_sum;
-  double smm = 0, smy = 0;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    if (roles[i] != PointRole::used) continue;
-    const double w = weight(points[i].air_mass);
-    const double dm = points[i].air_mass - m_mean;
-    smm += w * dm * dm;
-    smy += w * dm * (points[i].ln_signal - y_mean);
+  try {
+    driver::Calibration c = driver::read_calibration(*reader);
+    PreviousCalibration previous;
+    previous.instrument = c.header.empty() ? std::string() : c.header.front();
+    while (!previous.instrument.empty() && previous.instrument.back() == ' ') previous.instrument.pop_back();
+    const auto n = static_cast<std::ptrdiff_t>(c.aux_at.size());
+    previous.wavelength.assign(c.aux.begin(), c.aux.begin() + n);
+    previous.signal.assign(c.signal.begin(), c.signal.begin() + n);
+    return previous;
+  } catch (const textio::ReadFailure& failure) {
+    err << read_failure_text(file, failure, reader->part()) << "; file not used\n";
+  } catch (const runtime::Failure& failure) {
+    err << failure_text(file, *reader, failure) << "; file not used\n";
   }
-  if (!(smm > 0)) return line; // every point at one air mass
-  line.slope = smy / smm;
-  line.intercept = y_mean - line.slope * m_mean;
-  double weighted_ss = 0, ss = 0;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    if (roles[i] != PointRole::used) continue;
-    const double r = points[i].ln_signal - (line.intercept + line.slope * points[i].air_mass);
-    weighted_ss += weight(points[i].air_mass) * r * r;
-    ss += r * r;
+  return std::nullopt;
+}
+
+// The measurements of one half-day, within the fit's air-mass range.
+struct HalfDay {
+  CivilDate local_date{};
+  bool afternoon = false;
+  std::vector<std::vector<LangleyPoint>> points; // per channel
+  std::vector<LangleyFit> fits;                  // per channel
+};
+
+std::string half_day_name(const HalfDay& h) { return format_date(h.local_date) + (h.afternoon ? " pm" : " am"); }
+
+struct Campaign {
+  std::vector<float> wavelength;                              // [nm] from dane.dat
+  std::map<std::pair<std::int64_t, bool>, HalfDay> half_days; // by (local date as days since 1970, afternoon)
+  float lon = 0, lat = 0;                                     // [deg] of the first record used
+  bool several_sites = false;
+  std::size_t records = 0, night = 0, bad_date = 0, bad_records = 0;
+};
+
+Campaign read_campaign(const InputFile& file, const LangleyOptions& options, std::ostream& err) {
+  auto reader = open_measurements(file);
+  Campaign campaign;
+  try {
+    reader->read_header();
+  } catch (const textio::ReadFailure& failure) {
+    throw Error(read_failure_text(file, failure, reader->part()));
+  } catch (const runtime::Failure& failure) {
+    throw Error(failure_text(file, *reader, failure));
   }
-  const auto dof = static_cast<double>(n - 2);
-  line.intercept_error = std::sqrt(weighted_ss / dof * (1.0 / w_sum + m_mean * m_mean / smm));
-  line.residual_sd = std::sqrt(ss / dof);
-  return line;
+  if (reader->channel_count() < 1) throw Error(location(file, reader->channel_count_at()) + ": no channel to calibrate");
+  campaign.wavelength.assign(reader->wavelengths().begin(), reader->wavelengths().end());
+  const std::size_t n = reader->channels();
+  const std::int32_t count = reader->measurement_count();
+  driver::Measurement& m = reader->measurement(); // kept from record to record, as in the retrieval
+  bool first = true;
+  for (std::int32_t record = 0; record < count; ++record) {
+    try {
+      reader->read_record();
+    } catch (const textio::ReadFailure& failure) {
+      if (failure.number() == runtime::IoFailure::end_of_file) {
+        err << location(file, failure.where()) << ": warning: " << count << " records declared, " << record
+            << " found\n";
+        break;
+      }
+      err << location(file, failure.where()) << ": warning: " << describe_token(failure, reader->fields_read() < 3)
+          << "; record skipped\n";
+      ++campaign.bad_records;
+      continue;
+    } catch (const runtime::Failure& failure) {
+      throw Error(failure_text(file, *reader, failure));
+    }
+    const std::span<const float> signal = reader->signals();
+    ++campaign.records;
+    if (!is_valid_date(m.year, m.month, m.day) || m.year < 1 || m.year > 9999) {
+      ++campaign.bad_date;
+      continue;
+    }
+    const driver::SunResult sun = driver::locate_sun(m);
+    if (sun.stop || !(m.zenith < 90.0f)) { // no air mass, or the Sun below the horizon
+      ++campaign.night;
+      continue;
+    }
+    if (first) {
+      campaign.lon = m.lon;
+      campaign.lat = m.lat;
+      first = false;
+    } else if (std::abs(m.lon - campaign.lon) > 0.01f || std::abs(m.lat - campaign.lat) > 0.01f) {
+      campaign.several_sites = true;
+    }
+    const auto air_mass = static_cast<double>(m.air_mass);
+    if (!(air_mass >= options.min_air_mass && air_mass <= options.max_air_mass)) continue;
+
+    // Local solar date: UT shifted by the longitude, so that a morning
+    // that straddles 0 h UT stays one half-day. Morning: the Sun east of
+    // the meridian (azimuth from north through east below 180 deg).
+    const double local_hours = static_cast<double>(m.time) + static_cast<double>(m.lon) * hours_per_degree;
+    if (!(std::abs(local_hours) < max_local_hours)) {
+      ++campaign.bad_date;
+      continue;
+    }
+    const std::int64_t local =
+        days_from_civil(m.year, m.month, m.day) + static_cast<std::int64_t>(std::floor(local_hours / 24.0));
+    const bool afternoon = !(m.azimuth < 180.0f);
+    HalfDay& half = campaign.half_days[{local, afternoon}];
+    if (half.points.empty()) {
+      half.local_date = civil_from_days(local);
+      half.afternoon = afternoon;
+      half.points.resize(n);
+    }
+    const double ln_factor = std::log(static_cast<double>(m.factor));
+    for (std::size_t i = 0; i < n; ++i) {
+      const float corrected = signal[i]; // dark-corrected as the retrieval uses it
+      const double y = corrected > 0.0f ? std::log(static_cast<double>(corrected)) - ln_factor
+                                        : std::numeric_limits<double>::quiet_NaN();
+      half.points[i].push_back({air_mass, y});
+    }
+  }
+  if (campaign.bad_date > 0)
+    err << file.shown << ": warning: " << campaign.bad_date << " records with an impossible date skipped\n";
+  if (campaign.night > 0)
+    err << file.shown << ": warning: " << campaign.night << " records with the Sun below the horizon skipped\n";
+  return campaign;
+}
+
+// Two panels: the Langley plot with its line, extrapolated to m = 0, and
+// the residuals from the line, used and rejected points apart.
+void plot_half_day(const HalfDay& half, std::size_t channel, float wavelength, const LangleyOptions& options,
+                   const std::string& dir) {
+  const LangleyFit& fit = half.fits[channel];
+  const std::vector<LangleyPoint>& points = half.points[channel];
+  const bool has_line = std::isfinite(fit.ln_v0);
+  Series used{"", {}, {}, Series::Style::points, 0}, rejected{"", {}, {}, Series::Style::hollow_points, 1};
+  Series used_residual = used, rejected_residual = rejected;
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    const bool is_used = fit.roles[k] == PointRole::used;
+    const double m = points[k].air_mass, y = points[k].ln_signal;
+    (is_used ? used : rejected).x.push_back(m);
+    (is_used ? used : rejected).y.push_back(y);
+    if (!has_line) continue;
+    (is_used ? used_residual : rejected_residual).x.push_back(m);
+    (is_used ? used_residual : rejected_residual).y.push_back(y - (fit.ln_v0 - fit.tau * m));
+  }
+  used.label = format("used (%zu)", used.x.size());
+  rejected.label = format("rejected (%zu)", rejected.x.size());
+
+  Figure langley;
+  langley.title = format("Langley plot %s, %s: %s", nm(wavelength).c_str(), half_day_name(half).c_str(),
+                         verdict_text(fit, options).c_str());
+  langley.x_label = "Relative optical air mass m [1]";
+  langley.y_label = "ln(V - dark) - ln F [ln signal]";
+  langley.x_range = AxisRange{0.0, options.max_air_mass};
+  langley.series.push_back(std::move(used));
+  if (!rejected.x.empty()) langley.series.push_back(std::move(rejected));
+  if (has_line)
+    langley.series.push_back({format("ln V0 = %.4f, tau = %.4f, sd = %.4f", fit.ln_v0, fit.tau, fit.residual_sd),
+                              {0.0, options.max_air_mass},
+                              {fit.ln_v0, fit.ln_v0 - fit.tau * options.max_air_mass},
+                              Series::Style::line,
+                              2});
+  Figure residuals;
+  residuals.x_label = langley.x_label;
+  residuals.y_label = "Residual from the line [ln signal]";
+  residuals.x_range = langley.x_range;
+  residuals.height = 300;
+  residuals.series.push_back(std::move(used_residual));
+  residuals.series.push_back(std::move(rejected_residual));
+
+  std::string name = half_day_name(half);
+  std::replace(name.begin(), name.end(), ' ', '-');
+  name = dir + "/langley-" + name + format("-%gnm", static_cast<double>(wavelength));
+  if (has_line) {
+    const Figure panels[] = {std::move(langley), std::move(residuals)};
+    draw_stacked(panels, name + ".svg", name + ".png");
+  } else {
+    draw(langley, name + ".svg", name + ".png");
+  }
+}
+
+std::string joined_per_channel(const std::vector<float>& wavelength, auto value) {
+  std::string text;
+  for (std::size_t i = 0; i < wavelength.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += nm(wavelength[i]) + " " + value(i);
+  }
+  return text;
+}
+
+// Writes `content` to `path` through a temporary file in the same folder,
+// renamed over it at the end, so that a failure never leaves half a file.
+void write_atomically(const std::string& path, const std::string& content) {
+  const std::filesystem::path target(path);
+  std::string temporary =
+      (target.parent_path().empty() ? std::string(".") : target.parent_path().string()) + "/.langley-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) throw Error(path + ": " + std::error_code(errno, std::generic_category()).message());
+  std::size_t done = 0;
+  int error = 0;
+  while (done < content.size()) {
+    const ssize_t written = ::write(fd, content.data() + done, content.size() - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  // mkstemp makes the file private; give it the mode a newly created file gets.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (error == 0 && ::fchmod(fd, 0666 & ~mask) != 0) error = errno;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    throw Error(path + ": " + std::error_code(error, std::generic_category()).message());
+  }
 }
 
 } // namespace
 
-std::string_view method_name(LangleyMethod method) {
-  switch (method) {
-  case LangleyMethod::objective: return "objective";
-  case LangleyMethod::herman: return "herman";
-  }
-  return "?";
-}
+int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& err) {
+  const LangleyOptions& options = command.fit;
+  const InputFile lang = input_file(command.dir, calibration_name);
+  try {
+    const std::optional<PreviousCalibration> previous = read_previous(lang, err);
+    Campaign campaign = read_campaign(input_file(command.dir, measurement_name), options, err);
+    const std::size_t n = campaign.wavelength.size();
 
-LangleyFit fit_langley(std::span<const LangleyPoint> points, const LangleyOptions& options) {
-  LangleyFit fit;
-  fit.roles.assign(points.size(), PointRole::outside_range);
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const double m = points[i].air_mass;
-    if (!(m >= options.min_air_mass && m <= options.max_air_mass)) continue; // NaN stays outside
-    ++fit.in_range;
-    fit.roles[i] = std::isfinite(points[i].ln_signal) ? PointRole::used : PointRole::rejected;
-  }
-
-  Line line = fit_line(points, fit.roles, options.method);
-  for (int pass = 0; pass < options.rejection_passes && std::isfinite(line.residual_sd); ++pass) {
-    const double limit = options.rejection_sd * line.residual_sd;
-    bool dropped = false;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-      if (fit.roles[i] != PointRole::used) continue;
-      const double r = points[i].ln_signal - (line.intercept + line.slope * points[i].air_mass);
-      if (std::abs(r) > limit) {
-        fit.roles[i] = PointRole::rejected;
-        dropped = true;
+    // Wavelengths to write: lang.dat's list when it has one per channel
+    // within 5 nm of dane.dat's (it may give exact filter wavelengths), else dane.dat's.
+    std::vector<float> wavelength = campaign.wavelength;
+    if (previous && previous->wavelength.size() == n) {
+      std::size_t differs = n;
+      for (std::size_t i = 0; i < n && differs == n; ++i)
+        if (!(std::abs(previous->wavelength[i] - campaign.wavelength[i]) <= 5.0f)) differs = i;
+      if (differs == n) {
+        wavelength = previous->wavelength;
+      } else {
+        err << lang.shown << ": warning: its wavelength list differs from dane.dat's (channel " << differs + 1 << ": "
+            << nm(previous->wavelength[differs]) << ", " << nm(campaign.wavelength[differs])
+            << "); dane.dat's list is used\n";
       }
     }
-    if (!dropped) break;
-    line = fit_line(points, fit.roles, options.method);
-  }
 
-  fit.used = static_cast<std::size_t>(std::count(fit.roles.begin(), fit.roles.end(), PointRole::used));
-  fit.rejected = fit.in_range - fit.used;
-  fit.ln_v0 = line.intercept;
-  fit.ln_v0_error = line.intercept_error;
-  fit.tau = -line.slope;
-  fit.residual_sd = line.residual_sd;
+    // Fits, per half-day and channel.
+    std::vector<std::vector<LangleyFit>> per_channel(n);
+    for (auto& [key, half] : campaign.half_days) {
+      for (std::size_t i = 0; i < n; ++i) {
+        half.fits.push_back(fit_langley(half.points[i], options));
+        per_channel[i].push_back(half.fits.back());
+      }
+    }
+    if (!command.plot_dir.empty()) {
+      std::filesystem::create_directories(command.plot_dir);
+      for (const auto& [key, half] : campaign.half_days)
+        for (std::size_t i = 0; i < n; ++i) plot_half_day(half, i, campaign.wavelength[i], options, command.plot_dir);
+    }
 
-  const auto survivors_needed = static_cast<double>(fit.in_range) * options.min_surviving_fraction;
-  if (fit.in_range < options.min_points) {
-    fit.verdict = LangleyVerdict::too_few_in_range;
-  } else if (fit.used < options.min_points || static_cast<double>(fit.used) < survivors_needed ||
-             !std::isfinite(line.intercept)) {
-    fit.verdict = LangleyVerdict::too_few_survived;
-  } else if (!(fit.residual_sd < options.max_residual_sd)) {
-    fit.verdict = LangleyVerdict::residual_too_large;
-  } else {
-    fit.verdict = LangleyVerdict::accepted;
+    out << "Langley calibration: " << method_name(options.method) << " fit, air mass " << options.min_air_mass << " to "
+        << options.max_air_mass << ", " << campaign.records << " records, " << campaign.half_days.size()
+        << " half-days\n\n";
+    out << format("%-13s %9s %8s %5s %5s %9s %8s %7s  %s\n", "half-day", "channel", "in range", "used", "rej", "ln V0",
+                  "tau", "sd", "verdict");
+    for (const auto& [key, half] : campaign.half_days) {
+      for (std::size_t i = 0; i < n; ++i) {
+        const LangleyFit& fit = half.fits[i];
+        const std::string line = std::isfinite(fit.ln_v0)
+                                     ? format("%9.5f %8.5f %7.5f", fit.ln_v0, fit.tau, fit.residual_sd)
+                                     : format("%9s %8s %7s", "-", "-", "-");
+        out << format("%-13s %9s %8zu %5zu %5zu %s  %s\n", half_day_name(half).c_str(),
+                      nm(campaign.wavelength[i]).c_str(), fit.in_range, fit.used, fit.rejected, line.c_str(),
+                      verdict_text(fit, options).c_str());
+      }
+    }
+
+    // The calibration per channel.
+    std::vector<ChannelCalibration> calibration(n);
+    std::vector<float> v0(n, 0.0f);
+    std::vector<bool> kept(n, false);
+    std::size_t missing = 0;
+    out << format("\n%9s %9s %8s %10s %8s %9s %6s %5s  %s\n", "channel", "ln V0", "+-", "V0", "tau", "half-days",
+                  "used", "rej", "status");
+    for (std::size_t i = 0; i < n; ++i) {
+      calibration[i] = combine_half_days(per_channel[i]);
+      std::size_t used = 0, rejected = 0, accepted = 0;
+      for (const LangleyFit& fit : per_channel[i]) {
+        if (fit.verdict != LangleyVerdict::accepted) continue;
+        used += fit.used;
+        rejected += fit.rejected;
+        ++accepted;
+      }
+      std::string status = "calibrated";
+      v0[i] = static_cast<float>(std::exp(calibration[i].ln_v0));
+      if (calibration[i].half_days > 0 && std::isfinite(v0[i]) && v0[i] > 0.0f) {
+        out << format("%9s %9.5f %8.5f %10s %8.5f %5zu/%-3zu %6zu %5zu  %s\n", nm(campaign.wavelength[i]).c_str(),
+                      calibration[i].ln_v0, calibration[i].ln_v0_uncertainty, shortest(v0[i]).c_str(),
+                      calibration[i].tau, accepted, per_channel[i].size(), used, rejected, status.c_str());
+        continue;
+      }
+      ++missing;
+      // The reason of the half-day that came closest: the most points in range.
+      const LangleyFit* best = nullptr;
+      const HalfDay* best_half = nullptr;
+      for (const auto& [key, half] : campaign.half_days)
+        if (best == nullptr || half.fits[i].in_range > best->in_range) {
+          best = &half.fits[i];
+          best_half = &half;
+        }
+      status = best == nullptr ? "no half-day in the data"
+                               : "no fit: " + verdict_text(*best, options) + " (" + half_day_name(*best_half) + ")";
+      if (calibration[i].half_days > 0) status = "V0 beyond the single-precision range";
+      v0[i] = 0.0f;
+      if (command.allow_partial && previous && i < previous->signal.size()) {
+        v0[i] = previous->signal[i];
+        kept[i] = true;
+        status += "; kept from lang.dat";
+      }
+      out << format("%9s %9s %8s %10s %8s %5zu/%-3zu %6s %5s  %s\n", nm(campaign.wavelength[i]).c_str(), "-", "-",
+                    kept[i] ? shortest(v0[i]).c_str() : "-", "-", std::size_t{0}, per_channel[i].size(), "-", "-",
+                    status.c_str());
+    }
+
+    if (command.no_write) return missing > 0 ? 1 : 0;
+    const auto kept_count = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), true));
+    if (missing > kept_count) {
+      err << "tirovan-tools: " << missing << " of " << n
+          << " channels without an accepted half-day: no calibration written"
+          << (command.allow_partial ? " (lang.dat has no value to keep)" : " (--allow-partial keeps lang.dat's value)")
+          << "\n";
+      return 1;
+    }
+
+    // The eight header lines, then count, wavelengths and V0.
+    std::string dates;
+    for (const auto& [key, half] : campaign.half_days) {
+      const bool any = std::any_of(half.fits.begin(), half.fits.end(),
+                                   [](const LangleyFit& f) { return f.verdict == LangleyVerdict::accepted; });
+      if (any) dates += (dates.empty() ? "" : ", ") + half_day_name(half);
+    }
+    std::string text;
+    text += (previous && !previous->instrument.empty() ? previous->instrument : "Instrument not named") + "\n";
+    text += format("Site: %.3f %c, %.3f %c%s\n", std::abs(static_cast<double>(campaign.lat)),
+                   campaign.lat < 0 ? 'S' : 'N', std::abs(static_cast<double>(campaign.lon)),
+                   campaign.lon < 0 ? 'W' : 'E', campaign.several_sites ? " (first of several sites)" : "");
+    text += "Half-days accepted (local solar date, am/pm): " + dates + "\n";
+    text += format("Langley calibration by tirovan-tools, %s fit (%s), rejection beyond %g sd in at most %d "
+                   "passes, V0 = exp(mean ln V0 of the half-days)\n",
+                   std::string(method_name(options.method)).c_str(),
+                   options.method == LangleyMethod::herman ? "Herman et al. 1981" : "Harrison & Michalsky 1994",
+                   options.rejection_sd, options.rejection_passes);
+    text += format("Air mass %g to %g; at least %zu points and %.3g of those in range; residual sd below %g\n",
+                   options.min_air_mass, options.max_air_mass, options.min_points, options.min_surviving_fraction,
+                   options.max_residual_sd);
+    text += "Points used: " +
+            joined_per_channel(campaign.wavelength,
+                               [&](std::size_t i) {
+                                 if (kept[i]) return std::string("none (V0 kept)");
+                                 std::size_t used = 0;
+                                 for (const LangleyFit& f : per_channel[i])
+                                   if (f.verdict == LangleyVerdict::accepted) used += f.used;
+                                 return std::to_string(used);
+                               }) +
+            "\n";
+    text += "Fit residual sd [ln signal]: " +
+            joined_per_channel(campaign.wavelength,
+                               [&](std::size_t i) {
+                                 if (kept[i]) return std::string("-");
+                                 double sum = 0;
+                                 for (const LangleyFit& f : per_channel[i])
+                                   if (f.verdict == LangleyVerdict::accepted) sum += f.residual_sd;
+                                 return format("%.4f", sum / static_cast<double>(calibration[i].half_days));
+                               }) +
+            " (mean of the half-days)\n";
+    text += "Next: count, wavelengths [nm], V0 at mean Sun-Earth distance in the unit of the dane.dat signals\n";
+    text += std::to_string(n) + "\n";
+    for (std::size_t i = 0; i < n; ++i) text += (i > 0 ? " " : "") + format("%g", static_cast<double>(wavelength[i]));
+    text += "\n";
+    for (std::size_t i = 0; i < n; ++i) text += (i > 0 ? " " : "") + shortest(v0[i]);
+    text += "\n";
+
+    const std::string path = command.output.empty() ? input_file(command.dir, "lang.new.dat").path : command.output;
+    write_atomically(path, text);
+    err << "tirovan-tools: calibration written to " << path << "\n";
+    return missing > 0 ? 1 : 0;
+  } catch (const std::filesystem::filesystem_error& error) { // the plot folder
+    throw Error(error.path1().string() + ": cannot create: " + error.code().message());
   }
-  return fit;
 }
 
-std::string verdict_text(const LangleyFit& fit, const LangleyOptions& options) {
-  char text[160];
-  switch (fit.verdict) {
-  case LangleyVerdict::accepted: return "accepted";
-  case LangleyVerdict::too_few_in_range:
-    (void)std::snprintf(text, sizeof text, "%zu point%s in air mass %g-%g, %zu needed", fit.in_range,
-                        fit.in_range == 1 ? "" : "s", options.min_air_mass, options.max_air_mass, options.min_points);
-    return text;
-  case LangleyVerdict::too_few_survived: {
-    const auto fraction_needed =
-        static_cast<std::size_t>(std::ceil(static_cast<double>(fit.in_range) * options.min_surviving_fraction));
-    (void)std::snprintf(text, sizeof text, "%zu of %zu points survived, %zu needed", fit.used, fit.in_range,
-                        std::max(options.min_points, fraction_needed));
-    return text;
-  }
-  case LangleyVerdict::residual_too_large:
-    (void)std::snprintf(text, sizeof text, "residual sd %.3g, limit %g", fit.residual_sd, options.max_residual_sd);
-    return text;
-  }
-  return "?";
-}
-
-ChannelCalibration combine_half_days(std::span<const LangleyFit> fits) {
-  ChannelCalibration calibration;
-  double sum = 0, tau_sum = 0;
-  const LangleyFit* only = nullptr;
-  for (const LangleyFit& fit : fits) {
-    if (fit.verdict != LangleyVerdict::accepted) continue;
-    ++calibration.half_days;
-    sum += fit.ln_v0;
-    tau_sum += fit.tau;
-    only = &fit;
-  }
-  if (calibration.half_days == 0) return calibration;
-  const auto n = static_cast<double>(calibration.half_days);
-  calibration.ln_v0 = sum / n;
-  calibration.tau = tau_sum / n;
-  if (calibration.half_days == 1) {
-    calibration.ln_v0_uncertainty = only->ln_v0_error;
-    return calibration;
-  }
-  double ss = 0;
-  for (const LangleyFit& fit : fits)
-    if (fit.verdict == LangleyVerdict::accepted)
-      ss += (fit.ln_v0 - calibration.ln_v0) * (fit.ln_v0 - calibration.ln_v0);
-  calibration.ln_v0_uncertainty = std::sqrt(ss / (n - 1.0));
-  return calibration;
+void add_langley_command(CLI::App& app) {
+  auto command = std::make_shared<LangleyCommand>();
+  CLI::App* sub = app.add_subcommand(
+      "langley", "Langley calibration of every channel from DIR/dane.dat; writes a lang.dat for tirovan");
+  sub->add_option("DIR", command->dir, "folder with dane.dat (and lang.dat, whose header and wavelengths are reused)")
+      ->capture_default_str();
+  sub->add_option("-o,--output", command->output, "write the calibration to FILE [default: DIR/lang.new.dat]");
+  sub->add_flag("-n,--no-write", command->no_write, "print the summary only");
+  sub->add_flag("--allow-partial", command->allow_partial,
+                "write even when some channel has no accepted half-day, keeping lang.dat's value for it");
+  sub->add_option("--plot-dir", command->plot_dir, "write a Langley plot per channel and half-day (SVG, PNG) there");
+  LangleyOptions& fit = command->fit;
+  sub->add_option_function<std::string>(
+         "--method",
+         [&fit](const std::string& name) {
+           fit.method = name == "herman" ? LangleyMethod::herman : LangleyMethod::objective;
+         },
+         "objective: ln V on m (Harrison & Michalsky 1994); herman: ln V / m on 1/m (Herman et al. 1981)")
+      ->check(CLI::IsMember({"objective", "herman"}))
+      ->default_str("objective");
+  sub->add_option("--air-mass-min", fit.min_air_mass, "lowest air mass fitted")->capture_default_str();
+  sub->add_option("--air-mass-max", fit.max_air_mass, "highest air mass fitted")->capture_default_str();
+  sub->add_option("--reject-sd", fit.rejection_sd, "drop points beyond this many residual sd")->capture_default_str();
+  sub->add_option("--passes", fit.rejection_passes, "rejection passes at most")->capture_default_str();
+  sub->add_option("--min-fraction", fit.min_surviving_fraction, "fraction of the points in range that must survive")
+      ->capture_default_str();
+  sub->add_option("--min-points", fit.min_points, "points needed in the final fit")->capture_default_str();
+  sub->add_option("--max-sd", fit.max_residual_sd, "accept a fit whose residual sd [ln signal] is below this")
+      ->capture_default_str();
+  sub->callback([command] {
+    const int status = run_langley(*command, std::cout, std::cerr);
+    std::cout.flush();
+    if (!std::cout) throw Error("standard output: cannot write");
+    if (status != 0) throw CLI::RuntimeError(status);
+  });
 }
 
 } // namespace tirovan::tools

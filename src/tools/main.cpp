@@ -2,31 +2,19 @@
 // the same procedures so that their numbers are tirovan's numbers.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <new>
 #include <string>
-#include <system_error>
+
+#include <CLI/CLI.hpp>
 
 #include "runtime/files.hpp"
-#include "runtime/units.hpp"
-#include "tools/command.hpp"
-#include "tools/langley_command.hpp"
+#include "tools/check.hpp"
+#include "tools/langley.hpp"
+#include "tools/report.hpp"
+#include "tools/status.hpp"
 
-namespace tirovan::tools {
-
-void print_error(const std::string& text) { print_err("tirovan-tools: " + text); }
-
-void print_out(const std::string& text) {
-  if (std::fputs(text.c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF) {
-    throw std::system_error(errno, std::generic_category(), "cannot write to standard output");
-  }
-}
-
-void print_err(const std::string& text) {
-  (void)std::fputs(text.c_str(), stderr);
-  (void)std::fputc('\n', stderr);
-}
-
-} // namespace tirovan::tools
 
 namespace {
 
@@ -34,11 +22,11 @@ int run(int argc, char** argv) {
   namespace tools = tirovan::tools;
   // Files opened later never land on a closed standard descriptor.
   tirovan::runtime::open_standard_descriptors();
-  // The core procedures' console warnings are not part of any command's output.
-  tirovan::runtime::console().silence();
 
   CLI::App app{"Companion tools of tirovan: check the input files, report AOT as a tidy table with the Angstrom "
-               "exponent and figures, calibrate by Langley plots.",
+               "exponent and figures, calibrate by Langley plots.\n"
+               "Exit status of every command: 0 done, 1 done with warnings or records skipped, 2 input or output "
+               "failure (or check found errors).",
                "tirovan-tools"};
   app.set_version_flag("--version", "tirovan-tools " TIROVAN_VERSION);
   app.require_subcommand(1);
@@ -54,8 +42,9 @@ int run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     // CLI11 numbers its usage errors from 100; a usage error exits with 2.
     const int status = app.exit(e);
-    return status >= 100 ? tools::exit_errors : status;
+    return status >= 100 ? tools::exit_failure : status;
   }
+  tools::flush_out();
   return tools::exit_ok;
 }
 
@@ -64,10 +53,13 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return run(argc, argv);
+  } catch (const tirovan::tools::Error& e) {
+    tirovan::tools::print_error(e.what());
+    return e.status();
+  } catch (const std::bad_alloc&) {
+    tirovan::tools::print_error("out of memory");
   } catch (const std::exception& e) {
     tirovan::tools::print_error(e.what());
-  } catch (...) {
-    tirovan::tools::print_error("unexpected failure");
   }
   return tirovan::tools::exit_failure;
 }

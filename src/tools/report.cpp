@@ -14,6 +14,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include "tools/csv.hpp"
 #include "tools/figure.hpp"
 
@@ -39,7 +41,7 @@ std::string wavelength_list(std::span<const float> wavelengths, const std::vecto
 // like the AOT they come from.
 void put(CsvWriter& csv, double value) { csv.field(static_cast<float>(value)); }
 
-void write_row(CsvWriter& csv, const Record& r, ScreeningFlags screening = {}) {
+void write_row(CsvWriter& csv, const Record& r, Flags screening = {}) {
   if (r.has_time) {
     char stamp[24];
     csv.field(std::string_view(stamp, static_cast<std::size_t>(format_iso8601(stamp, r.time) - stamp)));
@@ -63,10 +65,10 @@ void write_row(CsvWriter& csv, const Record& r, ScreeningFlags screening = {}) {
   put(csv, r.aot_500);
   put(csv, r.aot_550);
   csv.field(static_cast<std::int64_t>(r.where.line));
-  if (!screening.clear())
-    csv.field(r.flags.any() ? r.flags.names() + "|" + screening_names(screening) : screening_names(screening));
-  else if (r.flags.any())
-    csv.field(r.flags.names());
+  Flags flags = r.flags;
+  flags |= screening;
+  if (flags.any())
+    csv.field(flags.names());
   else
     csv.empty_field();
   csv.end_row();
@@ -84,13 +86,13 @@ public:
       for (const std::string& input : inputs) {
         struct stat in {};
         if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-          throw std::runtime_error(path + " is an input file; choose another output");
+          throw Error(path + " is an input file; choose another output");
         }
       }
     }
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                  0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
-    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path);
+    if (fd_ < 0) throw Error(path + ": cannot open: " + std::error_code(errno, std::generic_category()).message());
   }
   ~Output() {
     if (fd_ != STDOUT_FILENO) ::close(fd_);
@@ -106,7 +108,7 @@ public:
     const int fd = fd_;
     fd_ = STDOUT_FILENO;
     if (::close(fd) != 0 && errno != EINTR)
-      throw std::system_error(errno, std::generic_category(), "cannot write " + name_);
+      throw Error(name_ + ": cannot write: " + std::error_code(errno, std::generic_category()).message());
   }
 
 private:
@@ -213,8 +215,8 @@ private:
   // Cloud screening of the day's records that have a time, values and no
   // flag of their own (a record with the Sun below the horizon would
   // distort the day's statistics); the others are not screened.
-  std::vector<ScreeningFlags> screen(std::span<const Record> day) const {
-    std::vector<ScreeningFlags> flags(day.size());
+  std::vector<Flags> screen(std::span<const Record> day) const {
+    std::vector<Flags> flags(day.size());
     if (!screening_) return flags;
     std::vector<ScreeningPoint> points;
     std::vector<std::size_t> index;
@@ -225,7 +227,7 @@ private:
           {r.time.fraction_of_day * hours_per_day, static_cast<double>(r.m.air_mass), r.aot, r.aot_500, r.angstrom});
       index.push_back(i);
     }
-    const std::vector<ScreeningFlags> found = screen_day(points, options_.screening);
+    const std::vector<Flags> found = screen_day(points, options_.screening);
     for (std::size_t k = 0; k < index.size(); ++k) flags[index[k]] = found[k];
     return flags;
   }
@@ -233,12 +235,12 @@ private:
   // Writes the first `count` held records, and the day's figure. With
   // drop_flagged the records to keep are moved to the front first.
   void finish_day(std::size_t count) {
-    std::vector<ScreeningFlags> screening = screen({day_.data(), count});
+    std::vector<Flags> screening = screen({day_.data(), count});
     std::size_t kept = count;
     if (options_.drop_flagged) {
       kept = 0;
       for (std::size_t i = 0; i < count; ++i) {
-        if (day_[i].flags.any() || !screening[i].clear()) continue;
+        if (day_[i].flags.any() || screening[i].any()) continue;
         if (kept != i) std::swap(day_[kept], day_[i]);
         screening[kept++] = screening[i];
       }
@@ -330,7 +332,7 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
   RecordReader reader(options.folder);
   if (!options.plot_folder.empty()) {
     if (::mkdir(options.plot_folder.c_str(), 0777) != 0 && errno != EEXIST) {
-      throw std::system_error(errno, std::generic_category(), "cannot create " + options.plot_folder);
+      throw Error(options.plot_folder + ": cannot create: " + std::error_code(errno, std::generic_category()).message());
     }
   }
   ReportSummary summary;
@@ -352,6 +354,62 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
   }
   output.close();
   return summary;
+}
+
+namespace {
+
+void add_screening_options(CLI::App& command, bool& screen, bool& drop_flagged, ScreeningOptions& options) {
+  const char* group = "Cloud screening (Smirnov et al. 2000, adapted to single measurements)";
+  CLI::Option* on = command.add_flag("--screen", screen, "screen each day for clouds; reasons go to the flags column");
+  on->group(group);
+  command.add_flag("--drop-flagged", drop_flagged, "screen, and leave flagged records out of the CSV and figures")
+      ->group(group);
+  // Every threshold below takes effect only with screening on.
+  auto threshold = [&](const char* name, auto& value, const char* text) {
+    command.add_option(name, value, text)->capture_default_str()->group(group);
+  };
+  threshold("--screen-max-air-mass", options.max_air_mass, "air mass above this is not used");
+  threshold("--screen-min-aot", options.min_aot, "AOT below this in any channel rejects the measurement");
+  threshold("--triplet-window", options.triplet_window_minutes,
+            "three consecutive measurements within this many minutes form a triplet");
+  threshold("--triplet-abs", options.triplet_absolute, "triplet: AOT spread limit ...");
+  threshold("--triplet-rel", options.triplet_relative, "... or this fraction of the AOT, whichever is larger");
+  threshold("--stable-sd", options.stable_sd, "a day whose AOT(500) sd is below this skips the smoothness test");
+  threshold("--smoothness-limit", options.max_smoothness, "smoothness D of ln AOT(500) [1/h] to reach");
+  threshold("--sigma-limit", options.sigma_limit, "AOT(500) and Angstrom exponent beyond mean +- this many sd");
+  threshold("--min-day-points", options.min_day_points, "a day with fewer measurements left is flagged whole");
+}
+
+
+} // namespace
+void add_report_command(CLI::App& app) {
+  auto options = std::make_shared<ReportOptions>();
+  CLI::App* command =
+      app.add_subcommand("report", "Write AOT, Angstrom exponent and AOT at 500/550 nm as CSV, plot each day");
+  command->footer("Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
+                  "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
+                  "zenith_deg, air_mass, aot_<wavelength>nm per channel, the Angstrom exponent fitted over the\n"
+                  "channels within 440-870 nm, AOT at 500 and 550 nm from the bracketing channels, source_line\n"
+                  "and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
+                  "on standard error. Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
+  command->add_option("DIR", options->folder, "Folder with lang.dat and dane.dat")->capture_default_str();
+  command->add_option("-o,--output", options->output, "CSV file to write (default: standard output)");
+  command->add_option("--plot-dir", options->plot_folder,
+                      "Write one figure per day here (aot_YYYY-MM-DD.svg and .png): AOT per channel and the "
+                      "Angstrom exponent against the time of day");
+  command->add_option("--max-warnings", options->max_warnings, "Warnings shown per kind (0: all)")
+      ->capture_default_str();
+  add_screening_options(*command, options->screen, options->drop_flagged, options->screening);
+  command->callback([options] {
+    options->progress = ::isatty(STDERR_FILENO) != 0;
+    const ReportSummary summary = write_report(*options, [](const std::string& text) { print_err(text); });
+    if (summary.dropped > 0) print_err("report: " + std::to_string(summary.dropped) + " flagged records left out");
+    if (summary.skipped > 0) {
+      print_err("report: " + std::to_string(summary.skipped) + " of " + std::to_string(summary.records) +
+                " records skipped");
+    }
+    if (summary.skipped > 0 || summary.warnings > 0) throw CLI::RuntimeError(exit_warnings);
+  });
 }
 
 } // namespace tirovan::tools

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/driver.hpp"
+#include "driver/input_files.hpp"
 #include "support/support.hpp"
 
 namespace tirovan {

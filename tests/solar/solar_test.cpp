@@ -125,19 +125,15 @@ TEST(PosFft, MeridianCrossingNorthIs360AndSouthIs180) {
 
 TEST(Possol, LeapDaysAreNeverCountedAndTheWarningComesBelowTheHorizon) {
   float z1 = 0, a1 = 0, z2 = 0, a2 = 0;
-  const std::string quiet = test::capture_console([&] {
-    POSSOL(3, 1, 12.0f, 0.0f, 52.0f, z1, a1);
-    POSSOL(2, 29, 12.0f, 0.0f, 52.0f, z2, a2); // 29 February: day 60, as 1 March
-  });
-  EXPECT_EQ(quiet, "");
+  EXPECT_FALSE(POSSOL(3, 1, 12.0f, 0.0f, 52.0f, z1, a1));
+  EXPECT_FALSE(POSSOL(2, 29, 12.0f, 0.0f, 52.0f, z2, a2)); // 29 February: day 60, as 1 March
   EXPECT_EQ(z1, z2);
   EXPECT_EQ(a1, a2);
   float zenith = 0, azimuth = 0;
   POS_FFT(60, 12.0f, 0.0f, 52.0f, zenith, azimuth);
   EXPECT_EQ(zenith, z1);
 
-  const std::string warned = test::capture_console([&] { POSSOL(3, 21, 6.0f, 0.0f, 0.0f, zenith, azimuth); });
-  EXPECT_EQ(warned, "The sun is not raised\r\n");
+  EXPECT_TRUE(POSSOL(3, 21, 6.0f, 0.0f, 0.0f, zenith, azimuth));
   EXPECT_NEAR(zenith, 91.89, 0.01);
   EXPECT_NEAR(azimuth, 89.67, 0.01);
 }

@@ -15,8 +15,8 @@
 #include "driver/retrieval.hpp"
 #include "runtime/units.hpp"
 #include "support/support.hpp"
+#include "analysis/langley.hpp"
 #include "tools/langley.hpp"
-#include "tools/langley_command.hpp"
 #include "tools/report.hpp"
 
 namespace tirovan::tools {
@@ -56,7 +56,6 @@ struct Record {
 // the Sun more than 5 deg up; multiplicative Gaussian noise of relative sd
 // `noise`. Signals are rounded to the six decimals the file carries.
 std::vector<Record> generate(double first_h, double last_h, double step_min, double noise, unsigned seed = 1) {
-  runtime::console().silence(); // the procedures' warnings (ozone table) are not wanted here
   std::mt19937 random(seed);
   std::normal_distribution<double> gauss(0.0, 1.0);
   std::vector<Record> records;
@@ -67,11 +66,11 @@ std::vector<Record> generate(double first_h, double last_h, double step_min, dou
     r.m.hour = static_cast<float>(std::floor(t));
     r.m.minute = static_cast<float>(std::round((t - std::floor(t)) * 600.0) / 10.0);
     r.m.lon = lon, r.m.lat = lat, r.m.pressure = pressure;
-    driver::locate_sun(r.m);
+    (void)driver::locate_sun(r.m);
     if (!(r.m.zenith < 85.0f)) continue;
     for (std::size_t i = 0; i < channel_count; ++i) {
       driver::Measurement gases = r.m;
-      (void)driver::channel_aot(gases, channels[i].wavelength, 1.0f, 1.0f); // sets tau_ozone, tau_rayleigh
+      (void)driver::channel_aot(gases, i, channels[i].wavelength, 1.0f, 1.0f); // sets tau_ozone, tau_rayleigh
       const double tau = model_aot(static_cast<double>(channels[i].wavelength), t) +
                          static_cast<double>(gases.tau_ozone) + static_cast<double>(gases.tau_rayleigh);
       const double v = static_cast<double>(channels[i].v0) * static_cast<double>(r.m.factor) *

@@ -23,11 +23,15 @@ void AIRMASS(float zenith, float& air_mass);
 // micrometres. A zero wavelength throws failure 696.
 void RAYLEIGH(float wavelength, float pressure, float& tau_rayleigh);
 
+// Where a wavelength falls against the ozone coefficient table.
+enum class OzoneTable : std::uint8_t { inside, below, above };
+
 // Ozone absorption coefficient [optical depth per 1000 DU] at `wavelength`
 // [nm], interpolated linearly in a table over 445-790 nm. Outside the table
-// the coefficient is 0 and two warning lines go to the console. A NaN
-// wavelength matches nothing and leaves `coefficient` unchanged.
-void OZON(float wavelength, float& coefficient);
+// the coefficient is 0 and the result says on which side (the caller
+// warns). A NaN wavelength matches nothing, leaves `coefficient` unchanged
+// and counts as inside.
+OzoneTable OZON(float wavelength, float& coefficient);
 
 // Climatological total ozone column [DU] for `month` [1..12] at `lat` [deg,
 // north positive]: monthly values on a 5 deg grid, 85 N to 85 S,

@@ -6,11 +6,6 @@
 
 namespace tirovan::driver {
 
-// Channel and calibration counts above this end the run (status 65) before
-// anything is allocated for them. Counts up to 10 use the fixed arrays of
-// 10; larger ones size the arrays to the count.
-inline constexpr int max_channels = 4096;
-
 // Runs the whole pass and returns the process exit status: 0 after the
 // last measurement, or the status of the failure that ended the run, whose
 // message has gone to standard error. Every complete record written before

@@ -49,7 +49,6 @@ public:
     return buffer_.data() + used_;
   }
   void end_record(char* end) {
-    if (silent_) return;
     end[0] = '\r';
     end[1] = '\n';
     used_ = static_cast<std::size_t>(end + line_end_size - buffer_.data());
@@ -63,9 +62,6 @@ public:
   void cut();
   // Flushes and closes an owned fd (a no-op for one that is not owned).
   void close();
-  // From now on this unit's records are dropped unwritten (a tool that
-  // calls the procedures for their values, not for their console lines).
-  void silence(bool silent = true) noexcept { silent_ = silent; }
 
   [[nodiscard]] int unit() const noexcept { return unit_; }
   [[nodiscard]] const std::string& path() const noexcept { return path_; }
@@ -95,7 +91,6 @@ private:
   std::string path_;
   bool owns_fd_;
   bool regular_; // a regular file: records written too early can be cut off again
-  bool silent_ = false;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
   std::uint64_t flushed_ = 0;           // stream offset of buffer_[0]: bytes fully handed over

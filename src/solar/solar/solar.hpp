@@ -18,7 +18,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 namespace tirovan {
 
@@ -36,13 +35,9 @@ void POS_FFT(std::int32_t doy, float time, float lon, float lat, float& zenith, 
 
 // Solar zenith and azimuth [deg] for `day` of `month` (month first!) at
 // `time` [h UT], site `lon`, `lat` [deg]; the day count never includes a
-// leap day. With the Sun below the horizon (zenith > 90) it writes the line
-// "The sun is not raised" to the console and returns the angles all the same.
-void POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float lat, float& zenith, float& azimuth);
-
-// Writes `text` as one console line at its full length, without the
-// leading blank of list output.
-void PRINT_ERROR(std::string_view text);
+// leap day. Returns true when the Sun is below the horizon (zenith > 90),
+// the angles being set all the same: the caller decides whether to warn.
+bool POSSOL(std::int32_t month, std::int32_t day, float time, float lon, float lat, float& zenith, float& azimuth);
 
 // Sun-Earth distance factor (mean distance / actual distance)^2 [-] for
 // `day` of `month` (day first!), with the distance 1 - e cos(theta) of the

@@ -38,33 +38,9 @@
 
 #include "runtime/failure.hpp"
 #include "textio/numbers.hpp"
+#include "textio/text_position.hpp"
 
 namespace tirovan::textio {
-
-// Where a token starts: line and column (in bytes), both counted from 1.
-struct TextPosition {
-  std::uint64_t line = 0;
-  std::uint64_t column = 0;
-};
-
-// A failure of a read statement, with where it happened: the start of the
-// offending token (of the whole r*c form for a repeat), or for the end of
-// the file the position just past the last byte. `token` is the offending
-// token's text (empty at the end of the file).
-class ReadFailure : public runtime::Failure {
-public:
-  ReadFailure(runtime::Failure failure, runtime::IoFailure number, TextPosition where, std::string token)
-      : runtime::Failure(std::move(failure)), number_(number), where_(where), token_(std::move(token)) {}
-
-  [[nodiscard]] runtime::IoFailure number() const noexcept { return number_; }
-  [[nodiscard]] TextPosition where() const noexcept { return where_; }
-  [[nodiscard]] const std::string& token() const noexcept { return token_; }
-
-private:
-  runtime::IoFailure number_;
-  TextPosition where_;
-  std::string token_;
-};
 
 class Reader {
 public:
@@ -90,6 +66,13 @@ public:
   // A failed read statement leaves the reader usable: the next statement
   // starts on the line after the one where the failure happened.
 
+  // Notes on the separators (text_position.hpp) are appended to `notes`
+  // from now on; nullptr stops them. The run does not ask for them.
+  void keep_notes(std::vector<TextNote>* notes) noexcept { notes_ = notes; }
+  // The file starts with the UTF-8 byte-order mark EF BB BF (known once
+  // the first statement has begun).
+  [[nodiscard]] bool starts_with_byte_order_mark() const noexcept { return byte_order_mark_; }
+
   // One read statement: construct it (this fetches the statement's first
   // line), then give it the items in order.
   class Statement {
@@ -99,9 +82,15 @@ public:
     Statement& operator=(const Statement&) = delete;
     ~Statement() = default;
 
-    void item(std::int32_t& value);
-    void item(float& value);
+    // Each returns true when the item took a value, false when a null
+    // value or a slash left it as it was.
+    bool item(std::int32_t& value);
+    bool item(float& value);
     void items(std::span<float> values);
+    // The statement's line from the current position to its end (without
+    // the line end), at most `limit` bytes of it, for a read without items
+    // that wants the free text it passes over.
+    [[nodiscard]] std::string rest_of_line(std::size_t limit);
 
   private:
     Reader& reader_;
@@ -121,6 +110,8 @@ private:
   [[nodiscard]] TextPosition position_at(std::size_t offset) const;
   [[noreturn]] void fail(TokenStatus status, std::string_view token) const;
   [[noreturn]] void fail_end_of_file() const;
+  void note_token(std::string_view token);
+  void note_comma_after_statement();
 
   int fd_;
   int unit_;
@@ -138,6 +129,17 @@ private:
   TextPosition value_position_;
   bool at_end_of_file_ = false;
   bool line_open_ = false; // a statement has started on the current line
+  bool byte_order_mark_ = false;
+
+  // Notes, when kept: where the last value token ended (offset in the
+  // file), its text, the line of the last token and whether a blank came
+  // since then.
+  std::vector<TextNote>* notes_ = nullptr;
+  std::uint64_t token_end_ = ~std::uint64_t{0};
+  std::uint64_t comma_at_ = ~std::uint64_t{0}; // a comma right after a digit ending a token
+  std::uint64_t token_line_ = 0;
+  bool blank_since_token_ = false;
+  std::string last_token_;
 
   // State of the current statement.
   bool slash_ = false;

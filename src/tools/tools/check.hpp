@@ -13,7 +13,11 @@
 #include <string>
 #include <string_view>
 
-#include "textio/reader.hpp"
+#include "textio/text_position.hpp"
+
+namespace CLI {
+class App;
+}
 
 namespace tirovan::tools {
 
@@ -39,5 +43,8 @@ struct CheckSummary {
 // problem to `report`, in reading order (a day's local-time warning comes
 // after that day's records).
 CheckSummary check_inputs(std::string_view folder, const std::function<void(const Diagnostic&)>& report);
+
+// Registers `check [DIR]` on `app`.
+void add_check_command(CLI::App& app);
 
 } // namespace tirovan::tools

@@ -1,13 +1,15 @@
-// The two input files of a data folder, opened for reading only, and the
-// texts that point the user at a place in them ("dane.dat:12:31").
+// The two input files of a data folder, opened for reading only (never
+// created), and the texts that point the user at a place in them
+// ("dane.dat:12:31").
 #pragma once
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "textio/reader.hpp"
+#include "driver/input_files.hpp"
+#include "textio/text_position.hpp"
+#include "tools/status.hpp"
 
 namespace tirovan::tools {
 
@@ -22,24 +24,35 @@ struct InputFile {
 };
 [[nodiscard]] InputFile input_file(std::string_view folder, std::string_view name);
 
-// A problem that keeps a command from reading on; what() is the whole
-// message for the user, e.g. "dane.dat:1:3: 'x' is not a number".
-class InputError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-// The file opened read-only (never created) on `unit`; throws InputError
-// when it cannot be opened or is a directory.
-[[nodiscard]] std::unique_ptr<textio::Reader> open_input(const InputFile& file, int unit);
+// The file opened read-only on `unit`; throws Error when it cannot be
+// opened or is a directory.
+[[nodiscard]] std::unique_ptr<driver::InputText> open_input(const InputFile& file, int unit,
+                                                            driver::InputDetail detail = {});
+[[nodiscard]] std::unique_ptr<driver::MeasurementFile> open_measurements(const InputFile& file,
+                                                                         driver::InputDetail detail = {});
 
 // "dane.dat:12:31" (or "dane.dat:12" when the column is 0).
 [[nodiscard]] std::string location(const InputFile& file, textio::TextPosition where);
 
 // What went wrong with a read statement's token, in words:
-// "'abc' is not a number", "'3000000000' does not fit in a 32-bit integer".
+// "'abc' is not a number", "'3000000000' cannot be read as a 32-bit integer".
 // `integer_item` tells which type the statement wanted at that point.
 [[nodiscard]] std::string describe_token(const textio::ReadFailure& failure, bool integer_item);
+
+// "the calibration signals", "the wavelengths", ... of an input part.
+[[nodiscard]] std::string_view part_name(driver::InputPart part);
+// Whether the part's items are integers (counts, the date of a record).
+[[nodiscard]] bool integer_part(driver::InputPart part);
+
+// A whole message for a read failure in `part` of `file`:
+// "dane.dat:3:7: 'x' is not a number (in the wavelengths)",
+// "lang.dat:11: the file ends before the calibration signals".
+[[nodiscard]] std::string read_failure_text(const InputFile& file, const textio::ReadFailure& failure,
+                                            driver::InputPart part);
+// Any other failure of the core while reading `text`: a count above the
+// limit, a refused read.
+[[nodiscard]] std::string failure_text(const InputFile& file, const driver::InputText& text,
+                                       const runtime::Failure& failure);
 
 // Quotes a token for a message, cut to a readable length; bytes outside
 // printable ASCII are shown as \xNN.

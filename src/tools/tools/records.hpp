@@ -1,8 +1,9 @@
-// The measurements of a data folder, record by record, through the core's
-// own retrieval (driver::locate_sun, driver::channel_aot): the same
-// single-precision values as tirovan's, with the Angstrom exponent and the
-// AOT at 500 and 550 nm added. A record that would stop tirovan is flagged
-// instead, and reading goes on.
+// The measurements of a data folder, record by record, read by the core's
+// own input module (driver/input_files.hpp) and retrieved by its own steps
+// (driver::locate_sun, driver::channel_aot): the same single-precision
+// values as tirovan's, with the Angstrom exponent and the AOT at 500 and
+// 550 nm added. A record that would stop tirovan is flagged instead, with
+// the core's reason, and reading goes on.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/angstrom.hpp"
+#include "analysis/calendar.hpp"
+#include "analysis/flags.hpp"
+#include "driver/input_files.hpp"
 #include "driver/retrieval.hpp"
-#include "textio/reader.hpp"
-#include "tools/calendar.hpp"
-#include "tools/flags.hpp"
 #include "tools/inputs.hpp"
-#include "tools/angstrom.hpp"
 
 namespace tirovan::tools {
 
@@ -25,6 +26,7 @@ struct Record {
   std::uint64_t number = 0;       // 1 for the first record of dane.dat
   textio::TextPosition where;     // its first value in dane.dat
   driver::Measurement m;          // as the core holds it after the record (zenith [deg], air_mass [1], ...)
+  std::vector<float> signal;      // dark-corrected signals as the retrieval used them
   std::vector<float> aot;         // [1] per channel, in channel order; NaN when the record is skipped
   double angstrom = not_computed; // [1] exponent over the channels of the Angstrom window
   double aot_500 = not_computed, aot_550 = not_computed; // [1] interpolated AOT at 500 and 550 nm
@@ -34,24 +36,20 @@ struct Record {
   std::string problem; // for a skipped record: why tirovan would stop there
 };
 
-// Channel and calibration counts above this stop tirovan; they are refused here too.
-inline constexpr std::int32_t max_channels = 4096;
-
 class RecordReader {
 public:
-  // Reads lang.dat and the header of dane.dat in `folder`; throws InputError.
-  // The console lines of the core's procedures (Sun below the horizon,
-  // wavelength outside the ozone table) are silenced for the rest of the
-  // process: the values are what a tool wants.
+  // Reads lang.dat and the header of dane.dat in `folder`; throws Error.
   explicit RecordReader(std::string_view folder);
   ~RecordReader();
   RecordReader(const RecordReader&) = delete;
   RecordReader& operator=(const RecordReader&) = delete;
 
   // dane.dat's wavelengths [nm], in channel order.
-  [[nodiscard]] std::span<const float> wavelengths() const { return {wavelength_.data(), channels_}; }
-  [[nodiscard]] std::int32_t declared_count() const { return declared_; }
+  [[nodiscard]] std::span<const float> wavelengths() const { return file_->wavelengths(); }
+  [[nodiscard]] std::int32_t declared_count() const { return file_->measurement_count(); }
   [[nodiscard]] const InputFile& measurement_file() const { return measurements_; }
+  [[nodiscard]] const InputFile& calibration_file() const { return calibration_file_; }
+  [[nodiscard]] const driver::Calibration& calibration() const { return calibration_; }
   [[nodiscard]] const AngstromWindow& angstrom_window() const { return angstrom_; }
 
   // The next record; false once the declared count is read or dane.dat ends.
@@ -62,23 +60,23 @@ public:
   [[nodiscard]] std::uint64_t records_read() const { return read_; }
 
 private:
-  void read_calibration(const InputFile& file);
-  void read_header();
   void retrieve(Record& record);
   void skip(Record& record, Flag flag, std::string problem);
 
-  InputFile measurements_;
-  std::unique_ptr<textio::Reader> reader_;
-  std::size_t channels_ = 0;
-  std::int32_t calibration_count_ = 0;
-  std::int32_t declared_ = 0;
-  std::vector<float> calibration_, wavelength_, signal_, dark_;
-  driver::Measurement m_; // kept from record to record, as the core keeps it
+  InputFile measurements_, calibration_file_;
+  driver::Calibration calibration_;
+  std::unique_ptr<driver::MeasurementFile> file_;
   AngstromWindow angstrom_{std::span<const float>{}};
   AotInterpolator at_500_{std::span<const float>{}, 500}, at_550_{std::span<const float>{}, 550};
   std::uint64_t read_ = 0;
   bool ended_early_ = false;
   textio::TextPosition end_;
 };
+
+// Why the core stops at `stop`, in words, for the record's flag and message.
+[[nodiscard]] Flag stop_flag(driver::StopCause cause);
+[[nodiscard]] std::string stop_text(const driver::Stop& stop, const driver::Measurement& m,
+                                    std::span<const float> wavelengths, std::span<const float> signals,
+                                    const driver::Calibration& calibration);
 
 } // namespace tirovan::tools

@@ -7,14 +7,19 @@
 // time (for its figure), so memory does not grow with the number of days.
 #pragma once
 
+#include "analysis/screening.hpp"
+#include "tools/records.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "tools/records.hpp"
-#include "tools/screening.hpp"
+
+namespace CLI {
+class App;
+}
 
 namespace tirovan::tools {
 
@@ -34,12 +39,13 @@ struct ReportSummary {
   std::uint64_t records = 0;        // rows written
   std::uint64_t skipped = 0;        // rows of records that would stop tirovan
   std::uint64_t dropped = 0;        // flagged records left out (drop_flagged)
+  std::uint64_t warnings = 0;       // warnings given (skipped records included)
   bool ended_early = false;         // dane.dat ended before its declared count
   std::vector<std::string> figures; // SVG paths written
 };
 
 // Writes the report. Warnings ("dane.dat:12:31: warning: ...") go to `warn`
-// one at a time, without line end. Throws InputError when the input
+// one at a time, without line end. Throws Error when the input
 // cannot be read at all, std::system_error or std::runtime_error when an
 // output cannot be written.
 ReportSummary write_report(const ReportOptions& options, const std::function<void(const std::string&)>& warn);
@@ -54,5 +60,8 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
 // the time of day [h UTC], written as SVG and PNG under `stem`.svg/.png.
 void draw_day(std::span<const Record> day, std::span<const float> wavelengths, const AngstromWindow& window,
               const std::string& stem);
+
+// Registers `report [DIR]` with its options on `app`.
+void add_report_command(CLI::App& app);
 
 } // namespace tirovan::tools

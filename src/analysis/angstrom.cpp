@@ -1,40 +1,13 @@
-#include "tools/angstrom.hpp"
+#include "analysis/angstrom.hpp"
+#include "analysis/statistics.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-namespace tirovan::tools {
+namespace tirovan::analysis {
 namespace {
 
 constexpr double nm_per_um = 1000.0;
-
-// Least squares of y on x about the means; slope NaN unless two distinct x.
-struct Line {
-  double slope = not_computed, intercept = not_computed;
-};
-
-class Sums {
-public:
-  void add(double x, double y) {
-    // Welford-style running means keep the sums well conditioned.
-    ++n_;
-    const double dx = x - mean_x_;
-    mean_x_ += dx / static_cast<double>(n_);
-    mean_y_ += (y - mean_y_) / static_cast<double>(n_);
-    sxx_ += dx * (x - mean_x_);
-    sxy_ += dx * (y - mean_y_);
-  }
-  [[nodiscard]] std::size_t count() const { return n_; }
-  [[nodiscard]] Line line() const {
-    if (n_ < 2 || !(sxx_ > 0)) return {};
-    const double slope = sxy_ / sxx_;
-    return {slope, mean_y_ - slope * mean_x_};
-  }
-
-private:
-  std::size_t n_ = 0;
-  double mean_x_ = 0, mean_y_ = 0, sxx_ = 0, sxy_ = 0;
-};
 
 bool in_window(float wavelength, double min_nm, double max_nm) {
   return static_cast<double>(wavelength) >= min_nm && static_cast<double>(wavelength) <= max_nm;
@@ -45,7 +18,7 @@ bool in_window(float wavelength, double min_nm, double max_nm) {
 AngstromFit fit_angstrom(std::span<const float> wavelength_nm, std::span<const float> aot, double min_nm,
                          double max_nm) {
   AngstromFit fit;
-  Sums sums;
+  LineSums sums;
   const std::size_t n = std::min(wavelength_nm.size(), aot.size());
   for (std::size_t i = 0; i < n; ++i) {
     if (!in_window(wavelength_nm[i], min_nm, max_nm) || !(aot[i] > 0) || !std::isfinite(aot[i])) continue;
@@ -66,7 +39,7 @@ AngstromWindow::AngstromWindow(std::span<const float> wavelength_nm, double min_
 }
 
 double AngstromWindow::alpha(std::span<const float> aot, double* beta, std::size_t* used) const {
-  Sums sums;
+  LineSums sums;
   for (std::size_t k = 0; k < channels_.size(); ++k) {
     const std::size_t i = channels_[k];
     if (i >= aot.size() || !(aot[i] > 0) || !std::isfinite(aot[i])) continue;
@@ -111,4 +84,4 @@ double interpolate_aot(std::span<const float> wavelength_nm, std::span<const flo
   return AotInterpolator(wavelength_nm, target_nm)(aot);
 }
 
-} // namespace tirovan::tools
+} // namespace tirovan::analysis

@@ -1,4 +1,5 @@
-#include "tools/screening.hpp"
+#include "analysis/screening.hpp"
+#include "analysis/statistics.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +7,7 @@
 #include <set>
 #include <utility>
 
-namespace tirovan::tools {
+namespace tirovan::analysis {
 namespace {
 
 constexpr double minutes_per_hour = 60.0;
@@ -18,36 +19,9 @@ constexpr double shortest_interval = 1.0 / 3600.0; // [h]
 // triplet "within 2 minutes". Windows are compared to the second.
 constexpr double window_slack = 1.0 / 3600.0; // [h]
 
-struct Stats {
-  std::size_t n = 0;
-  double mean = 0, sd = 0; // sample standard deviation (n - 1)
-};
-
-template <class Value>
-Stats stats(const std::vector<std::size_t>& points, Value value) {
-  Stats s;
-  double sum = 0;
-  for (std::size_t i : points) {
-    const double v = value(i);
-    if (!std::isfinite(v)) continue;
-    sum += v;
-    ++s.n;
-  }
-  if (s.n == 0) return s;
-  s.mean = sum / static_cast<double>(s.n);
-  if (s.n < 2) return s;
-  double ss = 0;
-  for (std::size_t i : points) {
-    const double v = value(i);
-    if (std::isfinite(v)) ss += (v - s.mean) * (v - s.mean);
-  }
-  s.sd = std::sqrt(ss / static_cast<double>(s.n - 1));
-  return s;
-}
-
 // Triplet variability over windows of three consecutive points (time order).
 void triplet_test(std::span<const ScreeningPoint> day, const std::vector<std::size_t>& live,
-                  const ScreeningOptions& options, std::vector<ScreeningFlags>& flags) {
+                  const ScreeningOptions& options, std::vector<Flags>& flags) {
   const double window = options.triplet_window_minutes / minutes_per_hour + window_slack; // [h]
   std::vector<bool> cloudy(day.size(), false);
   for (std::size_t k = 0; k + 2 < live.size(); ++k) {
@@ -68,7 +42,7 @@ void triplet_test(std::span<const ScreeningPoint> day, const std::vector<std::si
     }
   }
   for (std::size_t i = 0; i < day.size(); ++i)
-    if (cloudy[i]) flags[i].set(ScreenTest::triplet);
+    if (cloudy[i]) flags[i].set(Flag::triplet);
 }
 
 // Smoothness of ln AOT(500) in time: the middle point of the largest
@@ -76,7 +50,7 @@ void triplet_test(std::span<const ScreeningPoint> day, const std::vector<std::si
 // form a linked list; each middle point carries its term, kept in an
 // ordered set, so a removal costs O(log n) rather than a recomputation.
 void smoothness_test(std::span<const ScreeningPoint> day, const std::vector<std::size_t>& live,
-                     const ScreeningOptions& options, std::vector<ScreeningFlags>& flags) {
+                     const ScreeningOptions& options, std::vector<Flags>& flags) {
   std::vector<std::size_t> seq; // points in time order with AOT(500) > 0
   for (std::size_t i : live)
     if (day[i].aot500 > 0 && std::isfinite(day[i].aot500)) seq.push_back(i);
@@ -128,37 +102,14 @@ void smoothness_test(std::span<const ScreeningPoint> day, const std::vector<std:
     prev[q] = p;
     attach(p);
     attach(q);
-    flags[seq[j]].set(ScreenTest::smoothness);
+    flags[seq[j]].set(Flag::smoothness);
   }
 }
 
 } // namespace
 
-const char* screen_test_name(ScreenTest test) {
-  switch (test) {
-  case ScreenTest::air_mass: return "air_mass";
-  case ScreenTest::negative_aot: return "negative_aot";
-  case ScreenTest::triplet: return "triplet";
-  case ScreenTest::smoothness: return "smoothness";
-  case ScreenTest::three_sigma: return "three_sigma";
-  case ScreenTest::day_too_few: return "day_too_few";
-  }
-  return "?";
-}
-
-std::string screening_names(ScreeningFlags flags, char separator) {
-  std::string names;
-  for (std::size_t t = 0; t < screen_test_count; ++t) {
-    const auto test = static_cast<ScreenTest>(t);
-    if (!flags.has(test)) continue;
-    if (!names.empty()) names += separator;
-    names += screen_test_name(test);
-  }
-  return names;
-}
-
-std::vector<ScreeningFlags> screen_day(std::span<const ScreeningPoint> day, const ScreeningOptions& options) {
-  std::vector<ScreeningFlags> flags(day.size());
+std::vector<Flags> screen_day(std::span<const ScreeningPoint> day, const ScreeningOptions& options) {
+  std::vector<Flags> flags(day.size());
   std::vector<std::size_t> order(day.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   // Time order; a time that is not a number sorts last instead of breaking the ordering.
@@ -170,19 +121,19 @@ std::vector<ScreeningFlags> screen_day(std::span<const ScreeningPoint> day, cons
   auto remaining = [&] {
     std::vector<std::size_t> live;
     for (std::size_t i : order)
-      if (flags[i].clear()) live.push_back(i);
+      if (!flags[i].any()) live.push_back(i);
     return live;
   };
 
   for (std::size_t i = 0; i < day.size(); ++i) {
     const ScreeningPoint& p = day[i];
     if (!(p.air_mass > 0.0 && p.air_mass <= options.max_air_mass)) { // not positive: the Sun below the horizon
-      flags[i].set(ScreenTest::air_mass);
+      flags[i].set(Flag::air_mass);
       continue;
     }
     for (float aot : p.aot) {
       if (!(static_cast<double>(aot) >= options.min_aot) || !std::isfinite(aot)) {
-        flags[i].set(ScreenTest::negative_aot);
+        flags[i].set(Flag::negative_aot);
         break;
       }
     }
@@ -193,20 +144,20 @@ std::vector<ScreeningFlags> screen_day(std::span<const ScreeningPoint> day, cons
   const auto aot500 = [&](std::size_t i) { return day[i].aot500; };
   const auto angstrom = [&](std::size_t i) { return day[i].angstrom; };
   std::vector<std::size_t> live = remaining();
-  if (!(stats(live, aot500).sd < options.stable_sd)) smoothness_test(day, live, options, flags);
+  if (!(mean_sd(live, aot500).sd < options.stable_sd)) smoothness_test(day, live, options, flags);
 
   live = remaining();
-  const Stats s500 = stats(live, aot500), sa = stats(live, angstrom);
+  const MeanSd s500 = mean_sd(live, aot500), sa = mean_sd(live, angstrom);
   for (std::size_t i : live) {
     const double v = day[i].aot500, a = day[i].angstrom;
     if ((std::isfinite(v) && std::abs(v - s500.mean) > options.sigma_limit * s500.sd) ||
         (std::isfinite(a) && std::abs(a - sa.mean) > options.sigma_limit * sa.sd))
-      flags[i].set(ScreenTest::three_sigma);
+      flags[i].set(Flag::three_sigma);
   }
 
   if (remaining().size() < options.min_day_points)
-    for (ScreeningFlags& f : flags) f.set(ScreenTest::day_too_few);
+    for (Flags& f : flags) f.set(Flag::day_too_few);
   return flags;
 }
 
-} // namespace tirovan::tools
+} // namespace tirovan::analysis

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/screening.hpp"
+#include "analysis/screening.hpp"
 
-namespace tirovan::tools {
+namespace tirovan::analysis {
 namespace {
 
 constexpr double channel_nm[] = {440, 500, 675, 870};
@@ -55,9 +55,9 @@ Day smooth_day(double step_min, unsigned seed = 1) {
   return day;
 }
 
-std::size_t count_flagged(const std::vector<ScreeningFlags>& flags) {
+std::size_t count_flagged(const std::vector<Flags>& flags) {
   std::size_t n = 0;
-  for (ScreeningFlags f : flags) n += f.clear() ? 0 : 1;
+  for (Flags f : flags) n += f.any() ? 1 : 0;
   return n;
 }
 
@@ -80,7 +80,7 @@ TEST(Screening, SpikesAreFlagged) {
     for (std::size_t i : spikes) day.add_cloud(i, 0.08);
     const auto flags = screen_day(day.points());
     for (std::size_t i : spikes)
-      EXPECT_FALSE(flags[i].clear()) << "every " << step << " min, spike at " << day.time[i] << " h";
+      EXPECT_TRUE(flags[i].any()) << "every " << step << " min, spike at " << day.time[i] << " h";
     EXPECT_LE(count_flagged(flags), 5 * spikes.size()) << "every " << step << " min";
   }
 }
@@ -99,10 +99,10 @@ TEST(Screening, CloudyHourIsFlagged) {
     for (std::size_t i = 0; i < day.time.size(); ++i) {
       if (day.time[i] >= 10.0 && day.time[i] <= 11.0) {
         ++cloudy;
-        EXPECT_FALSE(flags[i].clear()) << "every " << step << " min, cloud at " << day.time[i] << " h";
+        EXPECT_TRUE(flags[i].any()) << "every " << step << " min, cloud at " << day.time[i] << " h";
       } else {
         ++clear;
-        clear_kept += flags[i].clear() ? 1 : 0;
+        clear_kept += flags[i].any() ? 0 : 1;
       }
     }
     EXPECT_GT(cloudy, 0U);
@@ -121,10 +121,10 @@ TEST(Screening, SmoothnessRemovesSpikesOneAtATime) {
   for (std::size_t i : {6U, 14U}) day.add_cloud(i, 4.0 * day.aot500[i]);
   const auto flags = screen_day(day.points());
   for (std::size_t i = 0; i < 21; ++i)
-    EXPECT_EQ(screening_names(flags[i]), i == 6 || i == 14 ? "smoothness" : "") << "point " << i;
+    EXPECT_EQ(flags[i].names(), i == 6 || i == 14 ? "smoothness" : "") << "point " << i;
   ScreeningOptions lax;
   lax.max_smoothness = 100.0; // [1/h]
-  for (ScreeningFlags f : screen_day(day.points(), lax)) EXPECT_FALSE(f.has(ScreenTest::smoothness));
+  for (Flags f : screen_day(day.points(), lax)) EXPECT_FALSE(f.has(Flag::smoothness));
 }
 
 // Single-point rules and the day rule, with the names that go in the flags column.
@@ -133,8 +133,8 @@ TEST(Screening, PointAndDayRulesNameTheirTest) {
   day.air_mass[3] = 5.5;
   day.aot[20][3] = -0.02f;
   auto flags = screen_day(day.points());
-  EXPECT_EQ(screening_names(flags[3]), "air_mass");
-  EXPECT_EQ(screening_names(flags[20]), "negative_aot");
+  EXPECT_EQ(flags[3].names(), "air_mass");
+  EXPECT_EQ(flags[20].names(), "negative_aot");
   EXPECT_EQ(count_flagged(flags), 2U);
 
   Day two = smooth_day(15.0);
@@ -142,8 +142,8 @@ TEST(Screening, PointAndDayRulesNameTheirTest) {
   two.aot.resize(2);
   flags = screen_day(two.points());
   ASSERT_EQ(flags.size(), 2U);
-  for (ScreeningFlags f : flags) EXPECT_EQ(screening_names(f, ' '), "day_too_few");
+  for (Flags f : flags) EXPECT_EQ(f.names(), "day_too_few");
 }
 
 } // namespace
-} // namespace tirovan::tools
+} // namespace tirovan::analysis

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tirovan::tools {
+namespace tirovan::analysis {
 
 [[nodiscard]] constexpr bool is_leap_year(std::int64_t year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -58,4 +58,4 @@ char* format_iso8601(char* out, const UtcTime& time);
 // "YYYY-MM-DD" of a date of years 1..9999.
 [[nodiscard]] std::string format_date(const CivilDate& date);
 
-} // namespace tirovan::tools
+} // namespace tirovan::analysis

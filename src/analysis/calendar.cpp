@@ -1,8 +1,8 @@
-#include "tools/calendar.hpp"
+#include "analysis/calendar.hpp"
 
 #include <cmath>
 
-namespace tirovan::tools {
+namespace tirovan::analysis {
 namespace {
 
 constexpr std::int64_t seconds_per_day = 86400;
@@ -88,4 +88,4 @@ std::string format_date(const CivilDate& date) {
   return text;
 }
 
-} // namespace tirovan::tools
+} // namespace tirovan::analysis

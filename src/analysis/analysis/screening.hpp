@@ -26,43 +26,15 @@
 // AOT(500) <= 0 is left out as well (its logarithm is undefined).
 #pragma once
 
+#include "analysis/flags.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
-namespace tirovan::tools {
-
-enum class ScreenTest : std::uint8_t {
-  air_mass,     // air mass above the limit
-  negative_aot, // AOT below the limit (or not finite) in a channel
-  triplet,      // AOT varies too much within three measurements close in time
-  smoothness,   // removed by the smoothness test of AOT(500)
-  three_sigma,  // AOT(500) or Angstrom exponent beyond mean +- 3 sd of the day
-  day_too_few,  // the day kept too few measurements: all of it is rejected
-};
-inline constexpr std::size_t screen_test_count = 6;
-
-// The tests that flagged a measurement; empty when it passed all of them.
-class ScreeningFlags {
-public:
-  [[nodiscard]] bool clear() const noexcept { return bits_ == 0; }
-  [[nodiscard]] bool has(ScreenTest test) const noexcept { return (bits_ & bit(test)) != 0; }
-  void set(ScreenTest test) noexcept { bits_ = static_cast<std::uint8_t>(bits_ | bit(test)); }
-  [[nodiscard]] std::uint8_t bits() const noexcept { return bits_; }
-
-private:
-  static constexpr std::uint8_t bit(ScreenTest test) noexcept {
-    return static_cast<std::uint8_t>(1U << static_cast<unsigned>(test));
-  }
-  std::uint8_t bits_ = 0;
-};
-
-// "air_mass", "negative_aot", "triplet", "smoothness", "three_sigma", "day_too_few".
-[[nodiscard]] const char* screen_test_name(ScreenTest test);
-// The names of the set flags joined by `separator` ("triplet|smoothness"); empty when clear.
-[[nodiscard]] std::string screening_names(ScreeningFlags flags, char separator = '|');
+namespace tirovan::analysis {
 
 // Thresholds. Confirmed from the paper's abstract and common descriptions:
 // max_air_mass, min_aot, triplet_absolute, triplet_relative. From memory,
@@ -90,7 +62,7 @@ struct ScreeningPoint {
 };
 
 // Flags for each point, in input order. Points may come in any time order.
-[[nodiscard]] std::vector<ScreeningFlags> screen_day(std::span<const ScreeningPoint> day,
+[[nodiscard]] std::vector<Flags> screen_day(std::span<const ScreeningPoint> day,
                                                      const ScreeningOptions& options = {});
 
-} // namespace tirovan::tools
+} // namespace tirovan::analysis

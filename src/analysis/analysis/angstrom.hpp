@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-namespace tirovan::tools {
+namespace tirovan::analysis {
 
 inline constexpr double not_computed = std::numeric_limits<double>::quiet_NaN();
 
@@ -69,4 +69,4 @@ private:
 [[nodiscard]] double interpolate_aot(std::span<const float> wavelength_nm, std::span<const float> aot,
                                      double target_nm);
 
-} // namespace tirovan::tools
+} // namespace tirovan::analysis

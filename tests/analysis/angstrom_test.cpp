@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/angstrom.hpp"
+#include "analysis/angstrom.hpp"
 
-namespace tirovan::tools {
+namespace tirovan::analysis {
 namespace {
 
 struct PowerLaw {
@@ -100,4 +100,4 @@ TEST(AotInterpolation, At550And500) {
 }
 
 } // namespace
-} // namespace tirovan::tools
+} // namespace tirovan::analysis

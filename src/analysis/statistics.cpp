@@ -1,0 +1,32 @@
+#include "analysis/statistics.hpp"
+
+namespace tirovan::analysis {
+
+std::optional<std::array<double, 3>> fit_parabola(std::span<const double> x, std::span<const double> y) {
+  // Normal equations solved by Cramer's rule (3 x 3).
+  std::array<double, 5> s{};
+  std::array<double, 3> t{};
+  for (std::size_t i = 0; i < x.size() && i < y.size(); ++i) {
+    double p = 1;
+    for (std::size_t k = 0; k < 5; ++k) {
+      s[k] += p;
+      if (k < 3) t[k] += p * y[i];
+      p *= x[i];
+    }
+  }
+  const auto det3 = [](const std::array<double, 9>& m) {
+    return m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) + m[2] * (m[3] * m[7] - m[4] * m[6]);
+  };
+  const std::array<double, 9> a = {s[0], s[1], s[2], s[1], s[2], s[3], s[2], s[3], s[4]};
+  const double d = det3(a);
+  if (!(std::fabs(d) > 1e-12)) return std::nullopt;
+  std::array<double, 3> c{};
+  for (std::size_t k = 0; k < 3; ++k) {
+    std::array<double, 9> m = a;
+    for (std::size_t r = 0; r < 3; ++r) m[r * 3 + k] = t[r];
+    c[k] = det3(m) / d;
+  }
+  return c;
+}
+
+} // namespace tirovan::analysis
