@@ -5,7 +5,10 @@
 //       zenith error causes through the air mass, d tau = tau dm / m;
 //   (b) RAYLEIGH against Bodhaine et al. (1999, J. Atmos. Oceanic Technol.
 //       16, 1854) eq. 30, and the AOT bias it gives;
-//   (c) VARSOL against (1 AU / r)^2 from the ephemeris.
+//   (c) VARSOL against (1 AU / r)^2 from the ephemeris;
+//   (d) when built with the companion's reference library (ERFA), the
+//       precise Sun of tirovan::reference against the same tables: true
+//       zenith and distance factor, both tables.
 //
 //   tirovan_accuracy <ephemeris folder> [zenith errors csv]
 //
@@ -25,6 +28,9 @@
 
 #include "atmos/atmos.hpp"
 #include "solar/solar.hpp"
+#ifdef TIROVAN_ACCURACY_REFERENCE
+#include "reference/sun.hpp"
+#endif
 
 namespace {
 
@@ -148,6 +154,27 @@ void distance_budget(const std::vector<Reference>& rows) {
               100.0 * relative.mean(), std::log1p(relative.max), std::log1p(relative.rms()));
 }
 
+#ifdef TIROVAN_ACCURACY_REFERENCE
+void reference_budget(const std::vector<Reference>& random, const std::vector<Reference>& warsaw) {
+  std::printf("(d) Precise Sun (tirovan::reference, ERFA), true zenith and (1 AU / r)^2 - ephemeris\n\n");
+  std::printf("| table | count | zenith max abs [deg] | RMS [deg] | mean [deg] | factor max abs | RMS |\n"
+              "|---|---:|---:|---:|---:|---:|---:|\n");
+  const auto row = [](const char* name, const std::vector<Reference>& rows) {
+    Stats zenith, factor;
+    for (const Reference& r : rows) {
+      const auto sun = tirovan::reference::sun_position({r.year, r.month, r.day, r.hour}, r.lon, r.lat);
+      zenith.add(sun.zenith_true_deg - r.zenith);
+      factor.add(sun.factor - 1.0 / (r.distance * r.distance));
+    }
+    std::printf("| %s | %ld | %.5f | %.5f | %+.6f | %.1e | %.1e |\n", name, zenith.count, zenith.max, zenith.rms(),
+                zenith.mean(), factor.max, factor.rms());
+  };
+  row("random", random);
+  row("warsaw", warsaw);
+  std::printf("\n");
+}
+#endif
+
 void write_zenith_errors(const std::vector<Reference>& rows, const std::string& path) {
   std::ofstream out(path);
   out << "year,doy,hour,error\n";
@@ -172,6 +199,10 @@ int main(int argc, char** argv) {
   zenith_budget(random);
   rayleigh_budget();
   distance_budget(random);
-  if (argc > 2) write_zenith_errors(read_table(folder + "/warsaw.csv"), argv[2]);
+  const std::vector<Reference> warsaw = read_table(folder + "/warsaw.csv");
+#ifdef TIROVAN_ACCURACY_REFERENCE
+  reference_budget(random, warsaw);
+#endif
+  if (argc > 2) write_zenith_errors(warsaw, argv[2]);
   return 0;
 }
