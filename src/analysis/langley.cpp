@@ -19,8 +19,7 @@ struct LangleyLine {
 // (objective) or 1/m^2 (Herman). intercept_error: sqrt(s^2 (1/W + mean_m^2
 // / Smm)) with s^2 the weighted residual variance; residual_sd: the
 // unweighted residuals in ln V.
-LangleyLine fit_line(std::span<const LangleyPoint> points, const std::vector<PointRole>& roles,
-                     LangleyMethod method) {
+LangleyLine fit_line(std::span<const LangleyPoint> points, const std::vector<PointRole>& roles, LangleyMethod method) {
   auto weight = [method](double m) { return method == LangleyMethod::herman ? 1.0 / (m * m) : 1.0; };
   LineSums sums;
   for (std::size_t i = 0; i < points.size(); ++i) {
@@ -39,8 +38,7 @@ LangleyLine fit_line(std::span<const LangleyPoint> points, const std::vector<Poi
     ss += r * r;
   }
   const auto dof = static_cast<double>(sums.count() - 2);
-  result.intercept_error =
-      std::sqrt(weighted_ss / dof * (1.0 / line.weight + line.mean_x * line.mean_x / line.sxx));
+  result.intercept_error = std::sqrt(weighted_ss / dof * (1.0 / line.weight + line.mean_x * line.mean_x / line.sxx));
   result.residual_sd = std::sqrt(ss / dof);
   return result;
 }

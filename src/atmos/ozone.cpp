@@ -33,7 +33,6 @@ constexpr std::array<float, ozone_entries> ozone_coefficient = {
     0.036f, 0.028f, 0.023f, 0.018f, 0.014f, 0.011f, 0.01f,  0.009f, 0.007f, 0.004f, // 41-50
     0.0f,   0.0f};                                                                  // 51-52
 
-
 // Total ozone climatology [DU]: rows are latitude nodes j = 1..35 at
 // 90 - 5j deg (85 N to 85 S, north first), columns the months Jan..Dec.
 // July at 25 N is 396 as published (its neighbours suggest 296).

@@ -40,7 +40,6 @@ constexpr float dec_sin2 = 0.000907f;
 constexpr float dec_cos3 = -0.002697f;
 constexpr float dec_sin3 = 0.00148f;
 
-
 } // namespace
 
 void DAY_NUMBER(std::int32_t day, std::int32_t month, std::int32_t year, std::int32_t& doy) {

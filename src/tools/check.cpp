@@ -25,10 +25,10 @@
 namespace tirovan::tools {
 namespace {
 
+using driver::max_channels;
 using textio::ReadFailure;
 using textio::TextNote;
 using textio::TextPosition;
-using driver::max_channels;
 
 constexpr float horizon_deg = 90.0f;
 // Plausible ranges of the values.
@@ -145,8 +145,8 @@ private:
       bad_part(calibration_file_, failure, reader->part());
     } catch (const runtime::Failure& failure) {
       error(calibration_file_, reader->value_position(), "count-limit",
-            failure_text(calibration_file_, *reader, failure).substr(
-                location(calibration_file_, reader->value_position()).size() + 2) +
+            failure_text(calibration_file_, *reader, failure)
+                    .substr(location(calibration_file_, reader->value_position()).size() + 2) +
                 ": tirovan stops here");
       flush();
       return;

@@ -42,8 +42,7 @@ std::unique_ptr<driver::InputText> open_input(const InputFile& file, int unit, d
 }
 
 std::unique_ptr<driver::MeasurementFile> open_measurements(const InputFile& file, driver::InputDetail detail) {
-  return std::make_unique<driver::MeasurementFile>(open_read_only(file), runtime::unit_measurements, file.path,
-                                                   detail);
+  return std::make_unique<driver::MeasurementFile>(open_read_only(file), runtime::unit_measurements, file.path, detail);
 }
 
 std::string_view part_name(driver::InputPart part) {

@@ -39,7 +39,6 @@ constexpr double hours_per_degree = 1.0 / 15.0;
 // taken as typing errors: the local date would mean nothing.
 constexpr double max_local_hours = 24.0 * 366.0;
 
-
 std::string format(const char* pattern, auto... values) {
   char text[512];
   (void)std::snprintf(text, sizeof text, pattern, values...); // cut to the buffer: texts here are short
@@ -114,7 +113,8 @@ Campaign read_campaign(const InputFile& file, const LangleyOptions& options, std
   } catch (const runtime::Failure& failure) {
     throw Error(failure_text(file, *reader, failure));
   }
-  if (reader->channel_count() < 1) throw Error(location(file, reader->channel_count_at()) + ": no channel to calibrate");
+  if (reader->channel_count() < 1)
+    throw Error(location(file, reader->channel_count_at()) + ": no channel to calibrate");
   campaign.wavelength.assign(reader->wavelengths().begin(), reader->wavelengths().end());
   const std::size_t n = reader->channels();
   const std::int32_t count = reader->measurement_count();

@@ -15,7 +15,6 @@
 #include "tools/report.hpp"
 #include "tools/status.hpp"
 
-
 namespace {
 
 int run(int argc, char** argv) {

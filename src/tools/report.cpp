@@ -332,7 +332,8 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
   RecordReader reader(options.folder);
   if (!options.plot_folder.empty()) {
     if (::mkdir(options.plot_folder.c_str(), 0777) != 0 && errno != EEXIST) {
-      throw Error(options.plot_folder + ": cannot create: " + std::error_code(errno, std::generic_category()).message());
+      throw Error(options.plot_folder +
+                  ": cannot create: " + std::error_code(errno, std::generic_category()).message());
     }
   }
   ReportSummary summary;
@@ -380,18 +381,18 @@ void add_screening_options(CLI::App& command, bool& screen, bool& drop_flagged, 
   threshold("--min-day-points", options.min_day_points, "a day with fewer measurements left is flagged whole");
 }
 
-
 } // namespace
 void add_report_command(CLI::App& app) {
   auto options = std::make_shared<ReportOptions>();
   CLI::App* command =
       app.add_subcommand("report", "Write AOT, Angstrom exponent and AOT at 500/550 nm as CSV, plot each day");
-  command->footer("Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
-                  "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
-                  "zenith_deg, air_mass, aot_<wavelength>nm per channel, the Angstrom exponent fitted over the\n"
-                  "channels within 440-870 nm, AOT at 500 and 550 nm from the bracketing channels, source_line\n"
-                  "and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
-                  "on standard error. Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
+  command->footer(
+      "Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
+      "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
+      "zenith_deg, air_mass, aot_<wavelength>nm per channel, the Angstrom exponent fitted over the\n"
+      "channels within 440-870 nm, AOT at 500 and 550 nm from the bracketing channels, source_line\n"
+      "and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
+      "on standard error. Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
   command->add_option("DIR", options->folder, "Folder with lang.dat and dane.dat")->capture_default_str();
   command->add_option("-o,--output", options->output, "CSV file to write (default: standard output)");
   command->add_option("--plot-dir", options->plot_folder,

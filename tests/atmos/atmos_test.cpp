@@ -118,10 +118,9 @@ struct OzoneCase {
 
 TEST(Ozon, InterpolatedCoefficientsAndWarnings) {
   const OzoneCase cases[] = {
-      {340, 0, below},      {440, 0, below},      {445, 0.003, inside},  {500, 0.03, inside},
-      {502.5, 0.0325, inside}, {575, 0.122, inside}, {600, 0.125, inside}, {605, 0.13, inside},
-      {615, 0.1125, inside}, {675, 0.042, inside},  {780, 0, inside},      {790, 0, inside},
-      {790.0001f, 0, above},  {870, 0, above},      {1020, 0, above},
+      {340, 0, below},      {440, 0, below},      {445, 0.003, inside},  {500, 0.03, inside},   {502.5, 0.0325, inside},
+      {575, 0.122, inside}, {600, 0.125, inside}, {605, 0.13, inside},   {615, 0.1125, inside}, {675, 0.042, inside},
+      {780, 0, inside},     {790, 0, inside},     {790.0001f, 0, above}, {870, 0, above},       {1020, 0, above},
   };
   for (const auto& c : cases) {
     float coefficient = -1;

@@ -2,6 +2,8 @@
 // stopping, timestamps, figures.
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -160,6 +162,89 @@ TEST(Report, SkipsWhatWouldStopTheCoreAndGoesOn) {
   EXPECT_EQ(dir.read("wyniki.dat").substr(22, 10), got);
   EXPECT_TRUE(dir.exists("plots/aot_2024-06-15.svg"));
   EXPECT_TRUE(dir.exists("plots/aot_2024-06-15.png"));
+}
+
+} // namespace
+} // namespace tirovan::tools
+
+namespace tirovan::tools {
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// report's AOT rounds to the wyniki.dat field of every record, whatever
+// the reader allows: the golden campaign, and records whose values are
+// left out by a slash, null values or repeat counts (the run carries the
+// previous record's values, dark-corrected signals included).
+TEST(Report, AgreesWithTheRunOnEveryReaderForm) {
+  const std::string lang2 = test::calibration_file({1.52f, 1.31f});
+  const std::string head = "2 4\n500 870\n15 6 2024 10 30 21.0 52.2 1013 1.23 0.01 0.99 0.02\n";
+  struct Case {
+    const char* name;
+    std::string lang, dane;
+  };
+  const Case cases[] = {
+      {"golden campaign", read_file(TIROVAN_GOLDEN "/campaign/lang.dat"),
+       read_file(TIROVAN_GOLDEN "/campaign/dane.dat")},
+      {"slash after the pressure", lang2,
+       head + "15 6 2024 11 0 21.0 52.2 1012 /\n15 6 2024 11 30 21.0 52.2 1012 /\n15 6 2024 12 0 21 52.2 1011 1.2 0.01 "
+              "/\n"},
+      {"null values", lang2,
+       head + "15 6 2024 11 0 21.0 52.2 1012 1.3,,0.98 0.02\n15 6 2024 11 30 ,, 52.2 1012 1.25 0.01 ,, 0.02\n"
+              "15 6 2024 12 0 21.0 52.2,,1.2 0.01 0.97 0.02\n"},
+      {"repeat counts", lang2,
+       head + "15 6 2024 11 0 21.0 52.2 1012 2* 0.98 0.02\n15 6 2024 11 30 2*21.5 1012 1.1 0.01 2*\n"
+              "2*6 2024 12 0 21.0 52.2 1011 1.2 0.01 0.97 0.02\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::TempDir dir;
+    dir.write("lang.dat", c.lang);
+    dir.write("dane.dat", c.dane);
+    ASSERT_EQ(test::run_tirovan(dir).status, 0);
+    const std::vector<std::string> core = split(dir.read("wyniki.dat"), '\n');
+    ASSERT_LT(test::run_tools(dir, "report -o out.csv").status, 2);
+    const auto rows = read_csv(dir.read("out.csv"));
+    ASSERT_GT(rows.size(), 1U);
+    const std::size_t channels = (core[0].size() - 1 - 22) / 10;
+    for (std::size_t k = 1; k < rows.size(); ++k) {
+      for (std::size_t i = 0; i < channels; ++i) {
+        std::string want = core[k - 1].substr(22 + 10 * i, 10);
+        want.erase(0, want.find_first_not_of(' '));
+        if (want.find('*') != std::string::npos) continue; // too wide for F10.3
+        char got[32];
+        std::snprintf(got, sizeof got, "%.3f", static_cast<double>(std::stof(rows[k][4 + i])));
+        EXPECT_EQ(got, want) << "record " << k << " channel " << i + 1;
+      }
+    }
+  }
+}
+
+// The same failure gives the same status and first message line in every
+// command; a usage error is 2 as well.
+TEST(Tools, SameFailureSameStatus) {
+  const test::TempDir dir;
+  struct Case {
+    const char* arguments;
+    int status;
+    const char* first_line; // of standard error (check: of standard output)
+  };
+  const Case cases[] = {
+      {"check missing", 2, "missing/lang.dat: error: cannot open: No such file or directory [open]"},
+      {"report missing", 2, "tirovan-tools: missing/lang.dat: cannot open: No such file or directory"},
+      {"langley missing", 2, "tirovan-tools: missing/dane.dat: cannot open: No such file or directory"},
+      {"report --no-such-option", 2, "tirovan-tools: The following argument was not expected: --no-such-option"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const test::ToolsRun run = test::run_tools(dir, c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    const std::string& text = std::string(c.arguments).starts_with("check") ? run.out : run.err;
+    EXPECT_EQ(text.substr(0, text.find('\n')), c.first_line);
+  }
 }
 
 } // namespace

@@ -62,7 +62,6 @@ struct ScreeningPoint {
 };
 
 // Flags for each point, in input order. Points may come in any time order.
-[[nodiscard]] std::vector<Flags> screen_day(std::span<const ScreeningPoint> day,
-                                                     const ScreeningOptions& options = {});
+[[nodiscard]] std::vector<Flags> screen_day(std::span<const ScreeningPoint> day, const ScreeningOptions& options = {});
 
 } // namespace tirovan::analysis

@@ -53,7 +53,8 @@ struct MeanSd {
 };
 
 // Over the finite values that `value(i)` gives for the indices `points`.
-template <class Indices, class Value> [[nodiscard]] MeanSd mean_sd(const Indices& points, Value value) {
+template <class Indices, class Value>
+[[nodiscard]] MeanSd mean_sd(const Indices& points, Value value) {
   MeanSd s;
   double sum = 0;
   for (const auto i : points) {

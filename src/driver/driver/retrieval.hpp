@@ -63,11 +63,11 @@ struct SunResult {
 // distance, minus the ozone and Rayleigh optical depths. Sets the tau_*
 // fields of `m`.
 struct ChannelResult {
-  float aot = 0;                                 // [1]
-  OzoneTable ozone_table = OzoneTable::inside;   // outside: the run warns (before a stop)
+  float aot = 0;                               // [1]
+  OzoneTable ozone_table = OzoneTable::inside; // outside: the run warns (before a stop)
   std::optional<Stop> stop;
 };
-[[nodiscard]] ChannelResult channel_aot(Measurement& m, std::size_t channel, float wavelength,
-                                        float calibration_signal, float corrected_signal);
+[[nodiscard]] ChannelResult channel_aot(Measurement& m, std::size_t channel, float wavelength, float calibration_signal,
+                                        float corrected_signal);
 
 } // namespace tirovan::driver
