@@ -102,6 +102,11 @@ void Run::open_measurements() {
   measurements_.emplace(file.fd, runtime::unit_measurements, std::move(file.path));
 }
 
+// The failure a stop of the retrieval carries, to be thrown anew.
+runtime::Failure again(const runtime::Failure& failure) {
+  return {failure.message(), failure.status(), failure.console_event()};
+}
+
 // PRINT_ERROR: one console line at its full length, without the leading
 // blank of list output.
 void PRINT_ERROR(std::string_view text) { textio::write_text_record(runtime::console(), text); }
@@ -115,7 +120,7 @@ void Run::retrieve(std::int32_t number) {
   const std::span<const float> signal = measurements_->signals();
   const SunResult sun = locate_sun(m);
   if (sun.below_horizon) PRINT_ERROR(sun_not_raised);
-  if (sun.stop) throw sun.stop->failure;
+  if (sun.stop) throw again(sun.stop->failure);
   for (std::size_t i = 0; i < n; ++i) {
     const ChannelResult channel = channel_aot(m, i, wavelength[i], calibration_.signal[i], signal[i]);
     if (channel.ozone_table != OzoneTable::inside) {
@@ -123,7 +128,7 @@ void Run::retrieve(std::int32_t number) {
       textio::write_list(console_, ozone_taken_as_zero);
     }
     if (channel.stop) {
-      if (channel.stop->cause != StopCause::month_outside) throw channel.stop->failure;
+      if (channel.stop->cause != StopCause::month_outside) throw again(channel.stop->failure);
       throw runtime::bad_data(measurements_->path(), "measurement " + std::to_string(number) + " has month " +
                                                          std::to_string(m.month) + ", outside 1..12");
     }

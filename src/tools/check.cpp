@@ -110,7 +110,7 @@ private:
       last_blank_line_ = note.where.line;
     }
     for (const TextNote& note : notes) {
-      if (note.kind != TextNote::Kind::digit_comma || blank_lines.count(note.where.line) == 0) continue;
+      if (note.kind != TextNote::Kind::digit_comma || !blank_lines.contains(note.where.line)) continue;
       error(file, note.where, "decimal-comma",
             quote_token(note.before + "," + note.after) + " is read as two values, " + note.before + " and " +
                 note.after + "; for a decimal point write " + note.before + "." + note.after);
