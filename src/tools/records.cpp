@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
 
 #include "runtime/failure.hpp"
 #include "text.hpp"
@@ -53,6 +54,40 @@ std::string stop_text(const driver::Stop& stop, const driver::Measurement& m, st
     return "month " + std::to_string(m.month) + " is outside 1..12: tirovan stops, no ozone column for it";
   }
   return "tirovan stops";
+}
+
+std::int64_t day_key(const Record& record, std::int64_t previous) {
+  if (!record.has_time) return previous;
+  return days_from_civil(record.time.date.year, record.time.date.month, record.time.date.day);
+}
+
+DayIndex index_days(const InputFile& measurements) {
+  DayIndex index;
+  struct stat status {};
+  if (::stat(measurements.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return index;
+  const auto file = open_measurements(measurements);
+  std::int64_t key = no_day, latest = no_day;
+  try {
+    file->read_header();
+    for (std::int32_t n = 0; n < file->measurement_count(); ++n) {
+      Record record;
+      try {
+        file->read_record();
+        const driver::Measurement& m = file->measurement();
+        record.has_time =
+            utc_time(m.year, m.month, m.day, static_cast<double>(m.hour), static_cast<double>(m.minute), record.time);
+      } catch (const textio::ReadFailure& failure) {
+        if (failure.number() == runtime::IoFailure::end_of_file) break;
+      }
+      key = day_key(record, key);
+      if (key != no_day && latest != no_day && key < latest) index.in_order = false;
+      if (key != no_day) latest = std::max(latest, key);
+      ++index.records[key];
+    }
+  } catch (const runtime::Failure&) {
+    // The report's own reading says what is wrong with the file.
+  }
+  return index;
 }
 
 RecordReader::RecordReader(std::string_view folder)

@@ -168,10 +168,6 @@ private:
   std::chrono::steady_clock::time_point last_;
 };
 
-bool same_day(const CivilDate& a, const CivilDate& b) {
-  return a.year == b.year && a.month == b.month && a.day == b.day;
-}
-
 // One day of records in file order, the records reused from day to day.
 class Report {
 public:
@@ -181,9 +177,19 @@ public:
 
   void run() {
     Progress progress(options_.progress, reader_.declared_count());
+    if (hold_days_) {
+      const DayIndex index = index_days(reader_.measurement_file());
+      if (!index.in_order) {
+        // Interleaved or unsorted: hold each date's records until all of
+        // them are in (the read-ahead counted them).
+        expected_ = index.records;
+        warnings_.add("", reader_.measurement_file().shown +
+                              ": warning: records are not in date order; days are grouped by date");
+      }
+    }
+    std::int64_t key = no_day;
     for (;;) {
-      if (held_ == day_.size()) day_.emplace_back();
-      Record& record = day_[held_];
+      Record record;
       if (!reader_.next(record)) break;
       progress.update(reader_.records_read());
       if (record.flags.skipped()) {
@@ -196,19 +202,17 @@ public:
         ++summary_.records;
         continue;
       }
-      if (record.has_time) {
-        const CivilDate date = record.time.date;
-        if (day_date_ && !same_day(*day_date_, date)) {
-          finish_day(held_);
-          std::swap(day_[0], day_[held_]);
-          held_ = 0;
-        }
-        day_date_ = date;
+      key = day_key(record, key);
+      if (expected_.empty()) { // in date order: a new date closes the day before
+        if (!open_.empty() && open_.begin()->first != key) finish_day(open_.begin());
+        open_[key].push_back(std::move(record));
+        continue;
       }
-      ++held_;
+      auto day = open_.try_emplace(key).first;
+      day->second.push_back(std::move(record));
+      if (day->second.size() == expected_[key]) finish_day(day);
     }
-    finish_day(held_);
-    held_ = 0;
+    while (!open_.empty()) finish_day(open_.begin());
   }
 
 private:
@@ -232,31 +236,33 @@ private:
     return flags;
   }
 
-  // Writes the first `count` held records, and the day's figure. With
+  // Writes a day's records and its figure, and forgets the day. With
   // drop_flagged the records to keep are moved to the front first.
-  void finish_day(std::size_t count) {
-    std::vector<Flags> screening = screen({day_.data(), count});
+  void finish_day(std::map<std::int64_t, std::vector<Record>>::iterator at) {
+    std::vector<Record>& records = at->second;
+    const std::size_t count = records.size();
+    std::vector<Flags> screening = screen(records);
     std::size_t kept = count;
     if (options_.drop_flagged) {
       kept = 0;
       for (std::size_t i = 0; i < count; ++i) {
-        if (day_[i].flags.any() || screening[i].any()) continue;
-        if (kept != i) std::swap(day_[kept], day_[i]);
+        if (records[i].flags.any() || screening[i].any()) continue;
+        if (kept != i) std::swap(records[kept], records[i]);
         screening[kept++] = screening[i];
       }
       summary_.dropped += count - kept;
     }
-    const std::span<const Record> day(day_.data(), kept);
+    const std::span<const Record> day(records.data(), kept);
     for (std::size_t i = 0; i < kept; ++i) write_row(csv_, day[i], screening[i]);
     summary_.records += kept;
-    if (!options_.plot_folder.empty() && day_date_) {
-      std::string stem = options_.plot_folder + "/aot_" + format_date(*day_date_);
+    if (!options_.plot_folder.empty() && at->first != no_day) {
+      std::string stem = options_.plot_folder + "/aot_" + format_date(civil_from_days(at->first));
       const int repeat = ++figures_of_date_[stem];
       if (repeat > 1) stem.append("_").append(std::to_string(repeat));
       draw_day(day, reader_.wavelengths(), reader_.angstrom_window(), stem);
       summary_.figures.push_back(stem + ".svg");
     }
-    day_date_.reset();
+    open_.erase(at);
   }
 
   const ReportOptions& options_;
@@ -266,9 +272,8 @@ private:
   ReportSummary& summary_;
   bool screening_;
   bool hold_days_;
-  std::vector<Record> day_;
-  std::size_t held_ = 0;
-  std::optional<CivilDate> day_date_;
+  std::map<std::int64_t, std::vector<Record>> open_; // days being read, by day key
+  std::map<std::int64_t, std::uint64_t> expected_;   // records per day when the file is out of order
   std::map<std::string, int> figures_of_date_;
 };
 

@@ -249,3 +249,34 @@ TEST(Tools, SameFailureSameStatus) {
 
 } // namespace
 } // namespace tirovan::tools
+
+namespace tirovan::tools {
+namespace {
+
+// Days are dates, not runs of records: two days interleaved record by
+// record make two days of 6 (no day_too_few), one figure each, and a
+// warning that the file is out of order.
+TEST(Report, InterleavedDaysAreGroupedByDate) {
+  const test::TempDir dir;
+  dir.write("lang.dat", test::calibration_file({1.52f, 1.31f}));
+  std::string dane = "2 12\n500 870\n";
+  for (int k = 0; k < 6; ++k) {
+    for (const int day : {15, 16}) {
+      dane += std::to_string(day) + " 6 2024 " + std::to_string(8 + k) + " 0 21.0 52.2 1013 1.2 0.01 1.0 0.02\n";
+    }
+  }
+  dir.write("dane.dat", dane);
+  const test::ToolsRun run = test::run_tools(dir, "report --screen -o out.csv --plot-dir plots");
+  EXPECT_NE(run.err.find("not in date order"), std::string::npos) << run.err;
+  const std::string csv = dir.read("out.csv");
+  EXPECT_EQ(csv.find("day_too_few"), std::string::npos) << csv;
+  const auto rows = read_csv(csv);
+  ASSERT_EQ(rows.size(), 13U);
+  for (std::size_t k = 1; k <= 6; ++k) EXPECT_EQ(rows[k][0].substr(0, 10), "2024-06-15") << k;
+  EXPECT_FALSE(dir.read("plots/aot_2024-06-15.svg").empty());
+  EXPECT_FALSE(dir.read("plots/aot_2024-06-16.svg").empty());
+  EXPECT_TRUE(dir.read("plots/aot_2024-06-15_2.svg").empty());
+}
+
+} // namespace
+} // namespace tirovan::tools

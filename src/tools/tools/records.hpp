@@ -6,7 +6,9 @@
 // the core's reason, and reading goes on.
 #pragma once
 
+#include <climits>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -72,6 +74,20 @@ private:
   bool ended_early_ = false;
   textio::TextPosition end_;
 };
+
+// Days are dates: the UTC date of each record (a record without a time
+// goes with the record before it). `key` is days since 1970-01-01.
+inline constexpr std::int64_t no_day = INT64_MIN;
+[[nodiscard]] std::int64_t day_key(const Record& record, std::int64_t previous);
+
+// How many records each date has, and whether dane.dat is in date order,
+// read ahead through the core's reader (only a regular file can be read
+// twice; anything else counts as in order).
+struct DayIndex {
+  bool in_order = true;
+  std::map<std::int64_t, std::uint64_t> records; // per day key
+};
+[[nodiscard]] DayIndex index_days(const InputFile& measurements);
 
 // Why the core stops at `stop`, in words, for the record's flag and message.
 [[nodiscard]] Flag stop_flag(driver::StopCause cause);
