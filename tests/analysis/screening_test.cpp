@@ -201,10 +201,10 @@ TEST(Screening, BoundaryOfEveryRule) {
       {"Angstrom within 3 sd", 10, [](D d, O) { d.angstrom[5] = 2.0; }, none},
       {"min_day_points left", 3, [](D, O) {}, none},
       {"one fewer", 2, [](D, O) {}, {{0, "day_too_few"}, {1, "day_too_few"}}},
-      // AOT(500) 0.25, 0.25, 2, 0.25: sd exactly 0.875; D = sqrt((12.5^2 +
-      // 25^2) / 2) = 20 per hour, so the smoothness test, when run, removes the 2.
-      {"sd at stable_sd", 4, [](D d, O o) { o.stable_sd = 0.875, d.aot500[2] = 2; }, {{2, "smoothness"}}},
-      {"sd below", 4, [](D d, O o) { o.stable_sd = 0.87500001, d.aot500[2] = 2; }, none},
+      // AOT(500) 0.125, 0.125, 2, 0.125: sd exactly 1.875 / 2; D = sqrt((16.6^2
+      // + 33.3^2) / 2) = 26 per hour, so the smoothness test, when run, removes the 2.
+      {"sd at stable_sd", 4, [](D d, O o) { o.stable_sd = 0.9375, d.aot500[2] = 2; }, {{2, "smoothness"}}},
+      {"sd below", 4, [](D d, O o) { o.stable_sd = 0.93750001, d.aot500[2] = 2; }, none},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
