@@ -121,6 +121,13 @@ TEST(Langley, RejectionAndAcceptanceBoundaries) {
     EXPECT_EQ(fit.verdict, row.verdict);
     EXPECT_EQ(fit.used, row.used);
   }
+  // Residuals (-3, 1, 4, 0, -1, -1) / 256: sd sqrt(28 / 4) / 256, and the 4
+  // lies 1.512 sd off: beyond the default 1.5.
+  const LangleyFit fit = fit_langley(
+      line_plus(5.0, 0.25, {2, 2.5, 3, 3.5, 4, 4.5}, {-3. / 256, 1. / 256, 4. / 256, 0, -1. / 256, -1. / 256}),
+      {.rejection_passes = 1, .min_points = 5});
+  EXPECT_EQ(fit.roles[2], PointRole::rejected);
+  EXPECT_EQ(fit.used, 5U);
 }
 
 // Outliers of 0.5 at m = 3.25 and 0.05 at m = 4.75 among eight points at

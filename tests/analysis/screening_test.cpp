@@ -168,6 +168,11 @@ void triplet(Day& day, double span_min, float a, float c) {
   day.aot[0] = {a}, day.aot[1] = {a}, day.aot[2] = {c};
 }
 
+// +e on the first five values, -e on the last five, the sixth untouched.
+void spread(std::vector<double>& v, double e) {
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] += i < 5 ? e : i > 5 ? -e : 0;
+}
+
 TEST(Screening, BoundaryOfEveryRule) {
   using D = Day&;
   using O = ScreeningOptions&;
@@ -193,12 +198,13 @@ TEST(Screening, BoundaryOfEveryRule) {
       {"above it", 6, [](D d, O o) { o.triplet_relative = 0.375, triplet(d, 2, 0.875f, 1.2578125f); }, trio},
       {"triplet spanning 2 min", 6, [](D d, O) { triplet(d, 2, 0.25f, 0.35f); }, trio},
       {"no triplet over 2 min 2 s", 6, [](D d, O) { triplet(d, 2 + 2.0 / 60, 0.25f, 0.35f); }, none},
-      // One outlier among n equal values lies (n - 1) / sqrt(n) sample sd
-      // from the mean: 3.015 for n = 11, 2.846 for n = 10.
-      {"AOT(500) beyond 3 sd", 11, [](D d, O) { d.aot500[5] = 0.25; }, {{5, "three_sigma"}}},
-      {"AOT(500) within 3 sd", 10, [](D d, O) { d.aot500[5] = 0.25; }, none},
-      {"Angstrom beyond 3 sd", 11, [](D d, O) { d.angstrom[5] = 2.0; }, {{5, "three_sigma"}}},
-      {"Angstrom within 3 sd", 10, [](D d, O) { d.angstrom[5] = 2.0; }, none},
+      // One outlier d among n = 11 values lies 10 d / 11 from their mean;
+      // the sample sd is sqrt(d^2 / 11 + e^2) when the other ten are +-e
+      // about a common value: 3.015 sd for e = 0, 2.999 sd for e = d / 32.
+      {"AOT(500) beyond 3 sd", 11, [](D d, O) { d.aot500[5] = 0.375; }, {{5, "three_sigma"}}},
+      {"AOT(500) within 3 sd", 11, [](D d, O) { spread(d.aot500, 0x1p-7), d.aot500[5] = 0.375; }, none},
+      {"Angstrom beyond 3 sd", 11, [](D d, O) { d.angstrom[5] = 1.25; }, {{5, "three_sigma"}}},
+      {"Angstrom within 3 sd", 11, [](D d, O) { spread(d.angstrom, 0x1p-7), d.angstrom[5] = 1.25; }, none},
       {"min_day_points left", 3, [](D, O) {}, none},
       {"one fewer", 2, [](D, O) {}, {{0, "day_too_few"}, {1, "day_too_few"}}},
       // AOT(500) 0.125, 0.125, 2, 0.125: sd exactly 1.875 / 2; D = sqrt((16.6^2
