@@ -60,6 +60,21 @@ TEST(AngstromFit, HandComputedAotThatIsNoPowerLaw) {
   EXPECT_EQ(fit.channels, (std::vector<std::size_t>{0, 2, 4}));
 }
 
+// The 440-870 nm window includes its bounds; one row per bound.
+TEST(AngstromFit, WindowBounds) {
+  struct Row {
+    float edge_nm;
+    bool fitted;
+  };
+  for (const Row row : {Row{440, true}, Row{870, true}, Row{439.9f, false}, Row{870.1f, false}}) {
+    SCOPED_TRACE(row.edge_nm);
+    const std::vector<float> wavelengths = {row.edge_nm, 500, 675}, aot = {0.3f, 0.2f, 0.1f};
+    const auto expected = row.fitted ? std::vector<std::size_t>{0, 1, 2} : std::vector<std::size_t>{1, 2};
+    EXPECT_EQ(fit_angstrom(wavelengths, aot).channels, expected);
+    EXPECT_EQ(AngstromWindow(wavelengths).channels(), expected);
+  }
+}
+
 TEST(AngstromFit, NeedsTwoDistinctWavelengths) {
   EXPECT_TRUE(std::isnan(fit_angstrom(std::vector<float>{500}, std::vector<float>{0.1f}).alpha));
   EXPECT_TRUE(std::isnan(fit_angstrom(std::vector<float>{500, 500}, std::vector<float>{0.1f, 0.2f}).alpha));

@@ -3,8 +3,10 @@
 // noise) and the same day with clouds put in.
 #include <cmath>
 #include <cstddef>
+#include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -143,6 +145,82 @@ TEST(Screening, PointAndDayRulesNameTheirTest) {
   flags = screen_day(two.points());
   ASSERT_EQ(flags.size(), 2U);
   for (Flags f : flags) EXPECT_EQ(f.names(), "day_too_few");
+}
+
+// n measurements 10 min apart from 10:00, AOT 0.25 in one channel,
+// AOT(500) 0.125, Angstrom exponent 1: nothing to flag. All values exact in
+// binary, so that each row can sit exactly on a limit.
+Day flat_day(std::size_t n) {
+  Day day;
+  for (std::size_t i = 0; i < n; ++i) {
+    day.time.push_back(10.0 + static_cast<double>(i) / 6.0);
+    day.air_mass.push_back(2.0);
+    day.aot500.push_back(0.125);
+    day.angstrom.push_back(1.0);
+    day.aot.push_back({0.25f});
+  }
+  return day;
+}
+
+// The first three points become a triplet spanning `span_min` minutes with AOT a, a, c.
+void triplet(Day& day, double span_min, float a, float c) {
+  day.time[1] = day.time[0] + 1.0 / 60, day.time[2] = day.time[0] + span_min / 60;
+  day.aot[0] = {a}, day.aot[1] = {a}, day.aot[2] = {c};
+}
+
+// +e on the first five values, -e on the last five, the sixth untouched.
+void spread(std::vector<double>& v, double e) {
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] += i < 5 ? e : i > 5 ? -e : 0;
+}
+
+TEST(Screening, BoundaryOfEveryRule) {
+  using D = Day&;
+  using O = ScreeningOptions&;
+  using Flagged = std::map<std::size_t, std::string>; // the others: none
+  struct Row {
+    const char* name;
+    std::size_t n; // points 10 min apart
+    void (*change)(Day&, ScreeningOptions&);
+    Flagged flagged;
+  };
+  const Flagged none, trio = {{0, "triplet"}, {1, "triplet"}, {2, "triplet"}};
+  const std::vector<Row> rows = {
+      {"air mass at the limit", 4, [](D d, O) { d.air_mass[1] = 5.0; }, none},
+      {"air mass just above", 4, [](D d, O) { d.air_mass[1] = std::nextafter(5.0, 6.0); }, {{1, "air_mass"}}},
+      {"AOT at min_aot", 4, [](D d, O o) { o.min_aot = -0.0625, d.aot[1] = {-0.0625f}; }, none},
+      {"AOT below", 4, [](D d, O o) { o.min_aot = -0.0625, d.aot[1] = {-0.0626f}; }, {{1, "negative_aot"}}},
+      {"min_aot -0.01", 4, [](D d, O) { d.aot[1] = {-0.0099f}, d.aot[2] = {-0.0101f}; }, {{2, "negative_aot"}}},
+      // Spread 1/32 at AOT 0.26: the absolute limit binds (relative 0.03 * 0.26).
+      {"at the absolute limit", 6, [](D d, O o) { o.triplet_absolute = 0x1p-5, triplet(d, 2, 0.25f, 0.28125f); }, none},
+      {"above it", 6, [](D d, O o) { o.triplet_absolute = 0x1p-5, triplet(d, 2, 0.25f, 0.2815f); }, trio},
+      // Spread 0.375 at mean AOT 1: the relative limit 0.375 binds (absolute 0.02).
+      {"at the relative limit", 6, [](D d, O o) { o.triplet_relative = 0.375, triplet(d, 2, 0.875f, 1.25f); }, none},
+      {"above it", 6, [](D d, O o) { o.triplet_relative = 0.375, triplet(d, 2, 0.875f, 1.2578125f); }, trio},
+      {"triplet spanning 2 min", 6, [](D d, O) { triplet(d, 2, 0.25f, 0.35f); }, trio},
+      {"no triplet over 2 min 2 s", 6, [](D d, O) { triplet(d, 2 + 2.0 / 60, 0.25f, 0.35f); }, none},
+      // One outlier d among n = 11 values lies 10 d / 11 from their mean;
+      // the sample sd is sqrt(d^2 / 11 + e^2) when the other ten are +-e
+      // about a common value: 3.015 sd for e = 0, 2.999 sd for e = d / 32.
+      {"AOT(500) beyond 3 sd", 11, [](D d, O) { d.aot500[5] = 0.375; }, {{5, "three_sigma"}}},
+      {"AOT(500) within 3 sd", 11, [](D d, O) { spread(d.aot500, 0x1p-7), d.aot500[5] = 0.375; }, none},
+      {"Angstrom beyond 3 sd", 11, [](D d, O) { d.angstrom[5] = 1.25; }, {{5, "three_sigma"}}},
+      {"Angstrom within 3 sd", 11, [](D d, O) { spread(d.angstrom, 0x1p-7), d.angstrom[5] = 1.25; }, none},
+      {"min_day_points left", 3, [](D, O) {}, none},
+      {"one fewer", 2, [](D, O) {}, {{0, "day_too_few"}, {1, "day_too_few"}}},
+      // AOT(500) 0.125, 0.125, 2, 0.125: sd exactly 1.875 / 2; D = sqrt((16.6^2
+      // + 33.3^2) / 2) = 26 per hour, so the smoothness test, when run, removes the 2.
+      {"sd at stable_sd", 4, [](D d, O o) { o.stable_sd = 0.9375, d.aot500[2] = 2; }, {{2, "smoothness"}}},
+      {"sd below", 4, [](D d, O o) { o.stable_sd = 0.93750001, d.aot500[2] = 2; }, none},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Day day = flat_day(row.n);
+    ScreeningOptions options;
+    row.change(day, options);
+    const auto flags = screen_day(day.points(), options);
+    for (std::size_t i = 0; i < flags.size(); ++i)
+      EXPECT_EQ(flags[i].names(), row.flagged.contains(i) ? row.flagged.at(i) : "") << "point " << i;
+  }
 }
 
 } // namespace
