@@ -12,13 +12,17 @@
 // Signals carry five decimals (relative rounding error below 2e-5), so the
 // retrieved AOT equals the model's to about 1e-5.
 //
-//   tirovan_example_gen [folder]
+//   tirovan_example_gen [--every MINUTES] [folder]
+//
+// The folder is created (with its parents) when it does not exist.
 
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "atmos/atmos.hpp"
 #include "model.hpp"
@@ -51,11 +55,29 @@ std::string joined(const std::array<float, ex::channel_count>& values, int decim
   return text;
 }
 
-bool write_file(const std::string& path, const std::string& content) {
+bool write_whole(const std::string& path, const std::string& content) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
   return std::fclose(file) == 0 && written;
+}
+
+// A regular file (or a new one) is replaced whole through a temporary file
+// in the same folder, so an interrupted run never leaves half a file; any
+// other target (a pipe, a device) is written in place.
+bool write_file(const std::string& path, const std::string& content) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return write_whole(path, content);
+  const std::string temporary = path + ".tmp";
+  if (!write_whole(temporary, content)) {
+    std::filesystem::remove(temporary, error);
+    return false;
+  }
+  std::filesystem::rename(temporary, path, error);
+  if (!error) return true;
+  std::filesystem::remove(temporary, error);
+  return false;
 }
 
 std::string calibration_file() {
@@ -131,6 +153,13 @@ int main(int argc, char** argv) {
     }
   }
   const std::string folder = argc > arg ? argv[arg] : ".";
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) {
+    std::fprintf(stderr, "tirovan_example_gen: cannot create the folder %s: %s\n", folder.c_str(),
+                 error.message().c_str());
+    return 2;
+  }
   std::string records;
   int count = 0;
   if (every == 0) {

@@ -1,15 +1,20 @@
 // The bundled example retrieves the aerosol model it was generated from:
-// every channel of every measurement within 0.002 of the model's AOT.
+// every channel of every measurement within 0.002 of the model's AOT; and
+// its generator remakes it.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include "examples/model.hpp"
 #include "support/support.hpp"
@@ -55,6 +60,42 @@ TEST(Example, RetrievesTheGeneratingModel) {
     }
   }
   std::printf("largest |retrieved - model| AOT: %.6f\n", largest);
+}
+
+// `text` in single quotes, for the shell.
+std::string quoted(const std::string& text) {
+  std::string result(1, '\'');
+  result += text;
+  result += '\'';
+  return result;
+}
+
+// Runs the generator with `arguments` (through the shell, as written) and
+// returns its exit status; standard error goes to `err`.
+int generate(const std::string& arguments, const std::string& err) {
+  std::string command = quoted(TIROVAN_EXAMPLE_GEN);
+  command += ' ';
+  command += arguments;
+  command += " 2> ";
+  command += quoted(err);
+  const int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+TEST(Example, GeneratorRemakesItInANewFolder) {
+  test::TempDir dir;
+  ASSERT_EQ(generate(quoted(dir.file("a/b")), dir.file("err")), 0) << dir.read("err");
+  for (const char* name : {"lang.dat", "dane.dat"}) {
+    std::ifstream in(std::string(TIROVAN_SOURCE_DIR) + "/examples/" + name, std::ios::binary);
+    const std::string bundled{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(dir.read(std::string("a/b/") + name), bundled) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("a/b/lang.dat.tmp")));
+
+  // A folder that cannot be made: under a regular file.
+  dir.write("plain", "");
+  EXPECT_EQ(generate("--every 2 " + quoted(dir.file("plain/c")), dir.file("err")), 2);
+  EXPECT_TRUE(dir.read("err").starts_with("tirovan_example_gen: cannot create the folder ")) << dir.read("err");
 }
 
 } // namespace

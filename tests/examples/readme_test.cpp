@@ -1,45 +1,79 @@
-// The README's input snippets, copied as a user copies them, give the
-// console output and the results file that the README shows.
+// The README's and docs/'s snippets, copied as a user copies them, give the
+// output shown, and every relative link of the manual leads somewhere.
 //
 // A snippet is the code block after a line "<!-- example NAME -->": NAME
-// lang.dat and dane.dat are inputs, console and wyniki.dat the outputs.
+// lang.dat and dane.dat are inputs, console and wyniki.dat their outputs;
+// "bundled console", "bundled wyniki.dat" and "bundled check" are what the
+// README's set-up command (a) gives on the bundled example (the console
+// shown from its start).
 
+#include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/support.hpp"
 
+#ifdef TIROVAN_TOOLS_EXE
+#include "tools/run_tools.hpp"
+#endif
+
 namespace tirovan {
 namespace {
 
-std::map<std::string, std::string> readme_snippets() {
-  std::ifstream in(std::string(TIROVAN_SOURCE_DIR) + "/README.md");
-  std::map<std::string, std::string> snippets;
-  const std::string marker = "<!-- example ";
-  std::string line, name;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    if (inside) {
-      if (line.starts_with("```")) {
-        inside = false;
-        name.clear();
-      } else {
-        snippets[name] += line + "\n";
-      }
-    } else if (line.starts_with(marker)) {
-      name = line.substr(marker.size(), line.find(" -->") - marker.size());
-    } else if (!name.empty() && line.starts_with("```")) {
-      inside = true;
-    }
+namespace fs = std::filesystem;
+
+const fs::path source = TIROVAN_SOURCE_DIR;
+
+// README.md and every page of docs/.
+std::vector<fs::path> manual_pages() {
+  std::vector<fs::path> pages{source / "README.md"};
+  for (const auto& entry : fs::directory_iterator(source / "docs")) {
+    if (entry.path().extension() == ".md") pages.push_back(entry.path());
   }
-  return snippets;
+  return pages;
 }
 
-// Lines with CR LF turned into LF and trailing blanks dropped: the README
+std::vector<std::string> lines_of(const fs::path& page) {
+  std::ifstream in(page);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::map<std::string, std::string> snippets() {
+  std::map<std::string, std::string> found;
+  const std::string marker = "<!-- example ";
+  for (const fs::path& page : manual_pages()) {
+    std::string name;
+    bool inside = false;
+    for (const std::string& line : lines_of(page)) {
+      if (inside) {
+        if (line.starts_with("```")) {
+          inside = false;
+          name.clear();
+        } else {
+          found[name] += line + "\n";
+        }
+      } else if (line.starts_with(marker)) {
+        name = line.substr(marker.size(), line.find(" -->") - marker.size());
+        EXPECT_EQ(found.count(name), 0U) << "snippet " << name << " twice, again in " << page;
+      } else if (!name.empty() && line.starts_with("```")) {
+        inside = true;
+      }
+    }
+  }
+  return found;
+}
+
+// Lines with CR LF turned into LF and trailing blanks dropped: the manual
 // shows the text, its editor may trim the banner's padding.
 std::string as_shown(const std::string& bytes) {
   std::istringstream in(bytes);
@@ -53,9 +87,9 @@ std::string as_shown(const std::string& bytes) {
 }
 
 TEST(Readme, SnippetsRunAsShown) {
-  std::map<std::string, std::string> snippet = readme_snippets();
+  std::map<std::string, std::string> snippet = snippets();
   for (const char* name : {"lang.dat", "dane.dat", "console", "wyniki.dat"}) {
-    ASSERT_FALSE(snippet[name].empty()) << "README has no snippet " << name;
+    ASSERT_FALSE(snippet[name].empty()) << "the manual has no snippet " << name;
   }
   test::TempDir dir;
   dir.write("lang.dat", snippet["lang.dat"]);
@@ -76,6 +110,75 @@ TEST(Readme, SnippetsRunAsShown) {
     EXPECT_GT(aot870, 0.0) << record;
     EXPECT_GT(aot500, aot870) << record;
   }
+}
+
+TEST(Readme, FirstRunOfTheBundledExampleAsShown) {
+  std::map<std::string, std::string> snippet = snippets();
+  for (const char* name : {"bundled console", "bundled wyniki.dat", "bundled check"}) {
+    ASSERT_FALSE(snippet[name].empty()) << "the README has no snippet " << name;
+  }
+  test::TempDir dir;
+  for (const char* name : {"lang.dat", "dane.dat"}) fs::copy_file(source / "examples" / name, dir.file(name));
+  const test::RunResult run = test::run_tirovan(dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(as_shown(run.out).starts_with(as_shown(snippet["bundled console"])));
+  EXPECT_EQ(as_shown(dir.read("wyniki.dat")), as_shown(snippet["bundled wyniki.dat"]));
+#ifdef TIROVAN_TOOLS_EXE
+  const test::ToolsRun check = test::run_tools(dir, "check");
+  EXPECT_EQ(check.status, 0) << check.err;
+  EXPECT_EQ(check.out, snippet["bundled check"]);
+#endif
+}
+
+// A heading's anchor as GitHub forms it: lower case, punctuation dropped,
+// blanks turned into hyphens.
+std::string anchor_of(const std::string& heading) {
+  std::string anchor;
+  for (const char c : heading.substr(heading.find_first_not_of('#'))) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '-' || c == '_' || u >= 0x80) {
+      anchor += static_cast<char>(std::tolower(u));
+    } else if (c == ' ') {
+      anchor += '-';
+    }
+  }
+  return anchor.substr(anchor.find_first_not_of('-'));
+}
+
+// Headings and links outside code blocks.
+struct Page {
+  std::set<std::string> anchors;
+  std::vector<std::string> links;
+};
+
+Page read_page(const fs::path& path) {
+  Page page;
+  const std::regex link(R"(\]\(([^)\s]+)\))");
+  bool code = false;
+  for (const std::string& line : lines_of(path)) {
+    if (line.starts_with("```")) code = !code;
+    if (code) continue;
+    if (line.starts_with("#")) page.anchors.insert(anchor_of(line));
+    for (std::sregex_iterator it(line.begin(), line.end(), link), end; it != end; ++it) page.links.push_back((*it)[1]);
+  }
+  return page;
+}
+
+TEST(Readme, EveryRelativeLinkLeadsToAFileAndHeading) {
+  std::size_t checked = 0;
+  for (const fs::path& from : manual_pages()) {
+    for (const std::string& link : read_page(from).links) {
+      if (link.starts_with("http://") || link.starts_with("https://") || link.starts_with("mailto:")) continue;
+      const std::size_t hash = link.find('#');
+      const fs::path target = hash == 0 ? from : from.parent_path() / link.substr(0, hash);
+      EXPECT_TRUE(fs::exists(target)) << from.filename() << ": " << link;
+      if (hash != std::string::npos && fs::exists(target)) {
+        EXPECT_EQ(read_page(target).anchors.count(link.substr(hash + 1)), 1U) << from.filename() << ": " << link;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 30U);
 }
 
 } // namespace
