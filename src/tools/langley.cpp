@@ -271,6 +271,8 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
   const InputFile lang = input_file(command.dir, calibration_name);
   const InputFile dane = input_file(command.dir, measurement_name);
   set_run_inputs({lang.path, dane.path});
+  const std::string path = command.output.empty() ? input_file(command.dir, "lang.new.dat").path : command.output;
+  if (!command.no_write) refuse_input(path); // before the work, not after it
   try {
     const std::optional<PreviousCalibration> previous = read_previous(lang, err);
     Campaign campaign = read_campaign(dane, options, err);
@@ -431,7 +433,6 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
     for (std::size_t i = 0; i < n; ++i) text += (i > 0 ? " " : "") + shortest(v0[i]);
     text += "\n";
 
-    const std::string path = command.output.empty() ? input_file(command.dir, "lang.new.dat").path : command.output;
     write_file(path, text);
     err << "tirovan-tools: calibration written to " << path << "\n";
     return missing > 0 ? 1 : 0;

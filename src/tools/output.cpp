@@ -118,17 +118,21 @@ void set_run_inputs(const std::vector<std::string>& paths) {
   }
 }
 
+void refuse_input(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return;
+  for (const auto& [dev, ino] : run_inputs())
+    if (st.st_dev == dev && st.st_ino == ino) throw Error(path + " is an input file; choose another output");
+}
+
 OutputFile::OutputFile(const std::string& path) : name_(path.empty() ? "standard output" : path) {
   if (path.empty()) {
     fd_ = STDOUT_FILENO;
     return;
   }
+  refuse_input(path);
   struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0;
-  if (exists) {
-    for (const auto& [dev, ino] : run_inputs())
-      if (st.st_dev == dev && st.st_ino == ino) throw Error(path + " is an input file; choose another output");
-  }
   target_ = final_target(path);
   if (exists && !S_ISREG(st.st_mode)) {                          // a device, a FIFO: written in place
     fd_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC); // NOLINT(cppcoreguidelines-pro-type-vararg)

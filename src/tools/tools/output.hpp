@@ -24,6 +24,10 @@ namespace tirovan::tools {
 // refused. Each existing file is identified now by device and inode.
 void set_run_inputs(const std::vector<std::string>& paths);
 
+// Throws Error (status 2) when `path` is one of the run's inputs, so that a
+// command can refuse before doing its work.
+void refuse_input(const std::string& path);
+
 class OutputFile {
 public:
   // Opens `path` by the policy above; empty: standard output.
