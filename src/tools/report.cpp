@@ -383,7 +383,7 @@ void add_report_command(CLI::App& app) {
       print_err("report: " + std::to_string(summary.skipped) + " of " + std::to_string(summary.records) +
                 " records skipped");
     }
-    if (summary.skipped > 0 || summary.warnings > 0) throw CLI::RuntimeError(exit_warnings);
+    if (summary.skipped > 0 || summary.warnings > 0 || summary.ended_early) throw CLI::RuntimeError(exit_warnings);
   });
 }
 
