@@ -86,9 +86,26 @@ LangleyFit fit_langley(std::span<const LangleyPoint> points, const LangleyOption
   fit.tau = -line.slope;
   fit.residual_sd = line.residual_sd;
 
+  // The spread of the points that count: their air masses and signals.
+  double low = std::numeric_limits<double>::infinity(), high = -low;
+  bool one_signal = true;
+  const double* first_signal = nullptr;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    if (fit.roles[i] != PointRole::used) continue;
+    low = std::min(low, points[i].air_mass);
+    high = std::max(high, points[i].air_mass);
+    if (first_signal == nullptr) first_signal = &points[i].ln_signal;
+    one_signal = one_signal && points[i].ln_signal == *first_signal;
+  }
+  fit.air_mass_span = fit.used > 0 ? high - low : 0.0;
+
   const auto survivors_needed = static_cast<double>(fit.in_range) * options.min_surviving_fraction;
   if (fit.in_range < options.min_points) {
     fit.verdict = LangleyVerdict::too_few_in_range;
+  } else if (fit.used > 0 && !(fit.air_mass_span >= langley_min_air_mass_span)) {
+    fit.verdict = LangleyVerdict::narrow_span;
+  } else if (fit.used > 1 && one_signal) {
+    fit.verdict = LangleyVerdict::constant_signal;
   } else if (fit.used < options.min_points || static_cast<double>(fit.used) < survivors_needed ||
              !std::isfinite(line.intercept)) {
     fit.verdict = LangleyVerdict::too_few_survived;
@@ -108,9 +125,19 @@ std::string verdict_text(const LangleyFit& fit, const LangleyOptions& options) {
     (void)std::snprintf(text, sizeof text, "%zu point%s in air mass %g-%g, %zu needed", fit.in_range,
                         fit.in_range == 1 ? "" : "s", options.min_air_mass, options.max_air_mass, options.min_points);
     return text;
+  case LangleyVerdict::narrow_span:
+    (void)std::snprintf(text, sizeof text, "air masses of the %zu points used span %.3g, at least %g needed", fit.used,
+                        fit.air_mass_span, langley_min_air_mass_span);
+    return text;
+  case LangleyVerdict::constant_signal:
+    (void)std::snprintf(text, sizeof text, "all %zu signals equal: a stuck signal", fit.used);
+    return text;
   case LangleyVerdict::too_few_survived: {
-    const auto fraction_needed =
-        static_cast<std::size_t>(std::ceil(static_cast<double>(fit.in_range) * options.min_surviving_fraction));
+    // A fraction above 1 (or not finite) can never be met: more than the points in range.
+    const double needed = std::ceil(static_cast<double>(fit.in_range) * options.min_surviving_fraction);
+    const std::size_t fraction_needed = needed >= 0 && needed <= static_cast<double>(fit.in_range)
+                                            ? static_cast<std::size_t>(needed)
+                                            : fit.in_range + 1;
     (void)std::snprintf(text, sizeof text, "%zu of %zu points survived, %zu needed", fit.used, fit.in_range,
                         std::max(options.min_points, fraction_needed));
     return text;

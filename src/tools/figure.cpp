@@ -1,5 +1,6 @@
 #include "tools/figure.hpp"
 #include "tools/status.hpp"
+#include "tools/output.hpp"
 
 #include <algorithm>
 #include <array>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <string>
 #include <stdexcept>
 #include <vector>
 
@@ -464,8 +466,14 @@ void draw_stacked(std::span<const Figure> panels, const std::string& svg_path, c
   double width = 1, height = 0;
   for (const Figure& figure : panels) width = std::max(width, figure.width), height += figure.height;
   height = std::max(height, 1.0);
+  // Drawn in memory, then written by the output policy (tools/output.hpp).
+  const cairo_write_func_t append = [](void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  std::string bytes;
   {
-    Surface surface(cairo_svg_surface_create(svg_path.c_str(), width, height), cairo_surface_destroy);
+    Surface surface(cairo_svg_surface_create_for_stream(append, &bytes, width, height), cairo_surface_destroy);
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
       fail(svg_path, cairo_surface_status(surface.get()));
     cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_PX);
@@ -477,6 +485,7 @@ void draw_stacked(std::span<const Figure> panels, const std::string& svg_path, c
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
       fail(svg_path, cairo_surface_status(surface.get()));
   }
+  write_file(svg_path, bytes);
   if (png_path.empty()) return;
   Surface image(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(width)),
                                            static_cast<int>(std::ceil(height))),
@@ -486,8 +495,10 @@ void draw_stacked(std::span<const Figure> panels, const std::string& svg_path, c
     const Context cr(cairo_create(image.get()), cairo_destroy);
     render(cr.get(), panels, width);
   }
-  const cairo_status_t status = cairo_surface_write_to_png(image.get(), png_path.c_str());
+  bytes.clear();
+  const cairo_status_t status = cairo_surface_write_to_png_stream(image.get(), append, &bytes);
   if (status != CAIRO_STATUS_SUCCESS) fail(png_path, status);
+  write_file(png_path, bytes);
 }
 
 } // namespace tirovan::tools

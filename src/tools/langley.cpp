@@ -1,11 +1,8 @@
 #include "tools/langley.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +27,8 @@
 #include "analysis/calendar.hpp"
 #include "tools/figure.hpp"
 #include "tools/inputs.hpp"
+#include "tools/options.hpp"
+#include "tools/output.hpp"
 
 namespace tirovan::tools {
 namespace {
@@ -252,36 +251,17 @@ std::string joined_per_channel(const std::vector<float>& wavelength, auto value)
   return text;
 }
 
-// Writes `content` to `path` through a temporary file in the same folder,
-// renamed over it at the end, so that a failure never leaves half a file.
-void write_atomically(const std::string& path, const std::string& content) {
-  const std::filesystem::path target(path);
-  std::string temporary =
-      (target.parent_path().empty() ? std::string(".") : target.parent_path().string()) + "/.langley-XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throw Error(path + ": " + std::error_code(errno, std::generic_category()).message());
-  std::size_t done = 0;
-  int error = 0;
-  while (done < content.size()) {
-    const ssize_t written = ::write(fd, content.data() + done, content.size() - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      break;
+// Every fit of every half-day refused because the data cannot pin a line
+// (one air mass, a stuck signal): a degenerate input, not a bad day.
+const LangleyFit* degenerate(const Campaign& campaign) {
+  const LangleyFit* first = nullptr;
+  for (const auto& [key, half] : campaign.half_days) {
+    for (const LangleyFit& fit : half.fits) {
+      if (fit.verdict != LangleyVerdict::narrow_span && fit.verdict != LangleyVerdict::constant_signal) return nullptr;
+      if (first == nullptr) first = &fit;
     }
-    done += static_cast<std::size_t>(written);
   }
-  // mkstemp makes the file private; give it the mode a newly created file gets.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (error == 0 && ::fchmod(fd, 0666 & ~mask) != 0) error = errno;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temporary.c_str());
-    throw Error(path + ": " + std::error_code(error, std::generic_category()).message());
-  }
+  return first;
 }
 
 } // namespace
@@ -289,9 +269,13 @@ void write_atomically(const std::string& path, const std::string& content) {
 int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& err) {
   const LangleyOptions& options = command.fit;
   const InputFile lang = input_file(command.dir, calibration_name);
+  const InputFile dane = input_file(command.dir, measurement_name);
+  set_run_inputs({lang.path, dane.path});
+  const std::string path = command.output.empty() ? input_file(command.dir, "lang.new.dat").path : command.output;
+  if (!command.no_write) refuse_input(path); // before the work, not after it
   try {
     const std::optional<PreviousCalibration> previous = read_previous(lang, err);
-    Campaign campaign = read_campaign(input_file(command.dir, measurement_name), options, err);
+    Campaign campaign = read_campaign(dane, options, err);
     const std::size_t n = campaign.wavelength.size();
 
     // Wavelengths to write: lang.dat's list when it has one per channel
@@ -317,6 +301,9 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
         half.fits.push_back(fit_langley(half.points[i], options));
         per_channel[i].push_back(half.fits.back());
       }
+    }
+    if (const LangleyFit* fit = degenerate(campaign)) {
+      throw Error(dane.shown + ": no Langley fit possible in any half-day: " + verdict_text(*fit, options));
     }
     if (!command.plot_dir.empty()) {
       std::filesystem::create_directories(command.plot_dir);
@@ -446,8 +433,7 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
     for (std::size_t i = 0; i < n; ++i) text += (i > 0 ? " " : "") + shortest(v0[i]);
     text += "\n";
 
-    const std::string path = command.output.empty() ? input_file(command.dir, "lang.new.dat").path : command.output;
-    write_atomically(path, text);
+    write_file(path, text);
     err << "tirovan-tools: calibration written to " << path << "\n";
     return missing > 0 ? 1 : 0;
   } catch (const std::filesystem::filesystem_error& error) { // the plot folder
@@ -475,19 +461,37 @@ void add_langley_command(CLI::App& app) {
          "objective: ln V on m (Harrison & Michalsky 1994); herman: ln V / m on 1/m (Herman et al. 1981)")
       ->check(CLI::IsMember({"objective", "herman"}))
       ->default_str("objective");
-  sub->add_option("--air-mass-min", fit.min_air_mass, "lowest air mass fitted")->capture_default_str();
-  sub->add_option("--air-mass-max", fit.max_air_mass, "highest air mass fitted")->capture_default_str();
-  sub->add_option("--reject-sd", fit.rejection_sd, "drop points beyond this many residual sd")->capture_default_str();
-  sub->add_option("--passes", fit.rejection_passes, "rejection passes at most")->capture_default_str();
+  sub->add_option("--air-mass-min", fit.min_air_mass, "lowest air mass fitted")
+      ->capture_default_str()
+      ->check(finite_in(1, 40));
+  sub->add_option("--air-mass-max", fit.max_air_mass, "highest air mass fitted")
+      ->capture_default_str()
+      ->check(finite_in(1, 40));
+  sub->add_option("--reject-sd", fit.rejection_sd, "drop points beyond this many residual sd")
+      ->capture_default_str()
+      ->check(finite_in(0, 100, true));
+  sub->add_option("--passes", fit.rejection_passes, "rejection passes at most")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 100));
   sub->add_option("--min-fraction", fit.min_surviving_fraction, "fraction of the points in range that must survive")
-      ->capture_default_str();
-  sub->add_option("--min-points", fit.min_points, "points needed in the final fit")->capture_default_str();
+      ->capture_default_str()
+      ->check(finite_in(0, 1));
+  sub->add_option("--min-points", fit.min_points, "points needed in the final fit (a line needs 3)")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{3}, std::size_t{1000000}));
   sub->add_option("--max-sd", fit.max_residual_sd, "accept a fit whose residual sd [ln signal] is below this")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->check(finite_in(0, 10, true));
   sub->callback([command] {
+    const LangleyOptions& range = command->fit;
+    if (!(range.max_air_mass - range.min_air_mass >= langley_min_air_mass_span)) {
+      throw Error(format("--air-mass-min %g and --air-mass-max %g: the range must span at least %g air mass",
+                         range.min_air_mass, range.max_air_mass, langley_min_air_mass_span));
+    }
     const int status = run_langley(*command, std::cout, std::cerr);
     std::cout.flush();
-    if (!std::cout) throw Error("standard output: cannot write");
+    if (!std::cout)
+      throw Error("standard output: cannot write: " + std::error_code(errno, std::generic_category()).message());
     if (status != 0) throw CLI::RuntimeError(status);
   });
 }

@@ -6,8 +6,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <initializer_list>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
@@ -18,6 +16,8 @@
 
 #include "tools/csv.hpp"
 #include "tools/figure.hpp"
+#include "tools/options.hpp"
+#include "tools/output.hpp"
 
 #include "text.hpp"
 
@@ -73,48 +73,6 @@ void write_row(CsvWriter& csv, const Record& r, Flags screening = {}) {
     csv.empty_field();
   csv.end_row();
 }
-
-// Output file descriptor: the named file, created or emptied, or standard output.
-class Output {
-public:
-  // `inputs` are never emptied: naming one of them as the output is refused.
-  Output(const std::string& path, std::initializer_list<std::string> inputs)
-      : name_(path.empty() ? "standard output" : path) {
-    if (path.empty()) return;
-    struct stat out {};
-    if (::stat(path.c_str(), &out) == 0) {
-      for (const std::string& input : inputs) {
-        struct stat in {};
-        if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-          throw Error(path + " is an input file; choose another output");
-        }
-      }
-    }
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                 0666); // NOLINT(cppcoreguidelines-pro-type-vararg)
-    if (fd_ < 0) throw Error(path + ": cannot open: " + std::error_code(errno, std::generic_category()).message());
-  }
-  ~Output() {
-    if (fd_ != STDOUT_FILENO) ::close(fd_);
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-
-  [[nodiscard]] int fd() const { return fd_; }
-  [[nodiscard]] const std::string& name() const { return name_; }
-
-  void close() {
-    if (fd_ == STDOUT_FILENO) return;
-    const int fd = fd_;
-    fd_ = STDOUT_FILENO;
-    if (::close(fd) != 0 && errno != EINTR)
-      throw Error(name_ + ": cannot write: " + std::error_code(errno, std::generic_category()).message());
-  }
-
-private:
-  std::string name_;
-  int fd_ = STDOUT_FILENO;
-};
 
 // Rate-limited warnings: the first `limit` of each kind, then a count.
 class Warnings {
@@ -335,14 +293,20 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
 
 ReportSummary write_report(const ReportOptions& options, const std::function<void(const std::string&)>& warn) {
   RecordReader reader(options.folder);
+  set_run_inputs({input_file(options.folder, calibration_name).path, reader.measurement_file().path});
   if (!options.plot_folder.empty()) {
     if (::mkdir(options.plot_folder.c_str(), 0777) != 0 && errno != EEXIST) {
       throw Error(options.plot_folder +
                   ": cannot create: " + std::error_code(errno, std::generic_category()).message());
     }
+    struct stat folder {};
+    if (::stat(options.plot_folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+      throw Error(options.plot_folder + ": not a folder");
   }
   ReportSummary summary;
-  Output output(options.output, {input_file(options.folder, calibration_name).path, reader.measurement_file().path});
+  // Rows stream into a temporary file that replaces the old one only when
+  // the whole report, figures included, succeeded.
+  OutputFile output(options.output);
   {
     CsvWriter csv(output.fd(), output.name());
     for (const std::string& column : report_columns(reader.wavelengths(), reader.angstrom_window())) csv.field(column);
@@ -358,7 +322,7 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
     warnings.finish();
     csv.flush();
   }
-  output.close();
+  output.commit();
   return summary;
 }
 
@@ -370,20 +334,29 @@ void add_screening_options(CLI::App& command, bool& screen, bool& drop_flagged, 
   on->group(group);
   command.add_flag("--drop-flagged", drop_flagged, "screen, and leave flagged records out of the CSV and figures")
       ->group(group);
-  // Every threshold below takes effect only with screening on.
-  auto threshold = [&](const char* name, auto& value, const char* text) {
-    command.add_option(name, value, text)->capture_default_str()->group(group);
+  // Every threshold below takes effect only with screening on; each is
+  // checked for a finite value in its range.
+  auto threshold = [&](const char* name, double& value, const char* text, const CLI::Validator& range) {
+    command.add_option(name, value, text)->capture_default_str()->group(group)->check(range);
   };
-  threshold("--screen-max-air-mass", options.max_air_mass, "air mass above this is not used");
-  threshold("--screen-min-aot", options.min_aot, "AOT below this in any channel rejects the measurement");
+  threshold("--screen-max-air-mass", options.max_air_mass, "air mass above this is not used", finite_in(1, 40));
+  threshold("--screen-min-aot", options.min_aot, "AOT below this in any channel rejects the measurement",
+            finite_in(-1, 10));
   threshold("--triplet-window", options.triplet_window_minutes,
-            "three consecutive measurements within this many minutes form a triplet");
-  threshold("--triplet-abs", options.triplet_absolute, "triplet: AOT spread limit ...");
-  threshold("--triplet-rel", options.triplet_relative, "... or this fraction of the AOT, whichever is larger");
-  threshold("--stable-sd", options.stable_sd, "a day whose AOT(500) sd is below this skips the smoothness test");
-  threshold("--smoothness-limit", options.max_smoothness, "smoothness D of ln AOT(500) [1/h] to reach");
-  threshold("--sigma-limit", options.sigma_limit, "AOT(500) and Angstrom exponent beyond mean +- this many sd");
-  threshold("--min-day-points", options.min_day_points, "a day with fewer measurements left is flagged whole");
+            "three consecutive measurements within this many minutes form a triplet", finite_in(0, 1440, true));
+  threshold("--triplet-abs", options.triplet_absolute, "triplet: AOT spread limit ...", finite_in(0, 10));
+  threshold("--triplet-rel", options.triplet_relative, "... or this fraction of the AOT, whichever is larger",
+            finite_in(0, 10));
+  threshold("--stable-sd", options.stable_sd, "a day whose AOT(500) sd is below this skips the smoothness test",
+            finite_in(0, 10));
+  threshold("--smoothness-limit", options.max_smoothness, "smoothness D of ln AOT(500) [1/h] to reach",
+            finite_in(0, 1e6, true));
+  threshold("--sigma-limit", options.sigma_limit, "AOT(500) and Angstrom exponent beyond mean +- this many sd",
+            finite_in(0, 100, true));
+  command.add_option("--min-day-points", options.min_day_points, "a day with fewer measurements left is flagged whole")
+      ->capture_default_str()
+      ->group(group)
+      ->check(CLI::Range(std::size_t{0}, std::size_t{1000000}));
 }
 
 } // namespace
@@ -404,7 +377,8 @@ void add_report_command(CLI::App& app) {
                       "Write one figure per day here (aot_YYYY-MM-DD.svg and .png): AOT per channel and the "
                       "Angstrom exponent against the time of day");
   command->add_option("--max-warnings", options->max_warnings, "Warnings shown per kind (0: all)")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{0}, std::size_t{1000000000}));
   add_screening_options(*command, options->screen, options->drop_flagged, options->screening);
   command->callback([options] {
     options->progress = ::isatty(STDERR_FILENO) != 0;
@@ -414,7 +388,7 @@ void add_report_command(CLI::App& app) {
       print_err("report: " + std::to_string(summary.skipped) + " of " + std::to_string(summary.records) +
                 " records skipped");
     }
-    if (summary.skipped > 0 || summary.warnings > 0) throw CLI::RuntimeError(exit_warnings);
+    if (summary.skipped > 0 || summary.warnings > 0 || summary.ended_early) throw CLI::RuntimeError(exit_warnings);
   });
 }
 

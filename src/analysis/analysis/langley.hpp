@@ -73,9 +73,16 @@ enum class PointRole : unsigned char {
   used,          // in the final fit
 };
 
+// A line through points that all sit near one air mass pins no intercept:
+// the air masses of the points in the final fit must span at least this
+// much (a clear morning from m = 6 to m = 2 spans 4). Tested on the values.
+inline constexpr double langley_min_air_mass_span = 1.0; // [1]
+
 enum class LangleyVerdict {
   accepted,
   too_few_in_range,   // fewer than min_points in the air-mass range
+  narrow_span,        // air masses of the points in the final fit span less than langley_min_air_mass_span
+  constant_signal,    // every point in the final fit has the same signal: a stuck detector, not a clear sky
   too_few_survived,   // rejection left fewer than min_points or min_surviving_fraction of those in range
   residual_too_large, // residual sd at or above max_residual_sd
 };
@@ -89,6 +96,7 @@ struct LangleyFit {
   double tau = 0;         // [1] total optical depth, minus the slope
   double residual_sd = 0; // [ln signal] sqrt(sum r^2 / (n - 2)), r in ln V
   std::size_t in_range = 0, used = 0, rejected = 0;
+  double air_mass_span = 0;     // [1] largest minus smallest air mass of the points used
   std::vector<PointRole> roles; // one per input point, in input order
 };
 

@@ -9,15 +9,17 @@
 // fitted (tools/langley.hpp); a channel's calibration is the mean ln V0 of
 // its accepted half-days.
 //
-// Writing: DIR/lang.new.dat unless --output names a file (never DIR/lang.dat
-// unless asked for by name); nothing with --no-write. An existing
+// Writing: DIR/lang.new.dat unless --output names a file, by the output
+// policy of tools/output.hpp (never lang.dat or dane.dat, atomic replacement
+// of a regular file); nothing with --no-write. An existing
 // DIR/lang.dat lends its first header line (the instrument) and its
 // wavelength list, and with --allow-partial the calibration signal of any
 // channel without an accepted half-day.
 //
 // Exit status: 0 every channel calibrated (and the file written), 1 some
 // channel without an accepted half-day (the file written only with
-// --allow-partial), 2 an input or output error.
+// --allow-partial), 2 an input or output error, or a degenerate input: every
+// half-day's points at one air mass or with one signal.
 #pragma once
 
 #include <iosfwd>

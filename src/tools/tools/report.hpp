@@ -44,9 +44,10 @@ struct ReportSummary {
 };
 
 // Writes the report. Warnings ("dane.dat:12:31: warning: ...") go to `warn`
-// one at a time, without line end. Throws Error when the input
-// cannot be read at all, std::system_error or std::runtime_error when an
-// output cannot be written.
+// one at a time, without line end. Throws Error when the input cannot be
+// read at all or an output cannot be written; the CSV is written by the
+// policy of tools/output.hpp and replaces an old file only when the whole
+// report, figures included, succeeded.
 ReportSummary write_report(const ReportOptions& options, const std::function<void(const std::string&)>& warn);
 
 // The CSV header for these wavelengths [nm]: time_utc, day_of_year,
