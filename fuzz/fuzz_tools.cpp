@@ -79,7 +79,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (::mkdtemp(folder) == nullptr || ::chdir(folder) != 0) std::abort();
   const int null = ::open("/dev/null", O_WRONLY); // NOLINT(cppcoreguidelines-pro-type-vararg)
   ::dup2(null, STDOUT_FILENO);
-  ::dup2(null, STDERR_FILENO);
   ::close(null);
   return 0;
 }
