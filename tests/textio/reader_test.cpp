@@ -291,6 +291,25 @@ TEST(ReadStatement, FailuresNameUnitAndFile) {
   }
 }
 
+// A token of max_token_length bytes is read; one byte more is refused at
+// its start, before the rest of it is read.
+TEST(ReadStatement, LongestToken) {
+  const std::string longest = "0." + std::string(max_token_length - 2, '5');
+  {
+    ReaderFixture fixture("1 " + longest + " 2\n");
+    EXPECT_EQ(fixture.read("rrr"), (std::vector<double>{1.0, static_cast<double>(5.0f / 9.0f), 2.0}));
+  }
+  ReaderFixture fixture("1 " + longest + "5 2\n");
+  try {
+    fixture.read("rrr");
+    ADD_FAILURE() << "a token of max_token_length + 1 bytes read";
+  } catch (const ReadFailure& failure) {
+    EXPECT_EQ(failure.message(), io_failure(IoFailure::syntax_error, unit_measurements, fixture.path()).message());
+    EXPECT_EQ(failure.where().column, 3U);
+    EXPECT_EQ(failure.token().size(), max_token_length);
+  }
+}
+
 TEST(ReadStatement, EndOfFileMessageIsExact) {
   ReaderFixture fixture("");
   try {
