@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -178,7 +179,7 @@ void Run::finish() {
   runtime::flush_output_units();
 }
 
-void write_to_standard_error(const std::string& message) {
+void write_to_standard_error(std::string_view message) {
   const char* data = message.data();
   std::size_t size = message.size();
   while (size > 0) {
@@ -192,36 +193,59 @@ void write_to_standard_error(const std::string& message) {
   }
 }
 
+constexpr int out_of_memory_status = runtime::severe_status(static_cast<int>(runtime::IoFailure::insufficient_memory));
+
+// The outcome of a run that `failure` ended.
+Outcome end_with(const runtime::Failure& failure) {
+  if (failure.console_event()) {
+    // Whatever the console does not take now is lost: waiting for a
+    // reader that does not read would keep the run from ending.
+    runtime::flush_output_units_after_event();
+    return {failure.status(), failure.message()};
+  }
+  // Complete records first: a write refused now came earlier in the
+  // run's statements than this failure, and is what ends the run.
+  try {
+    runtime::flush_output_units();
+  } catch (const runtime::Failure& write_failure) {
+    return {write_failure.status(), write_failure.message()};
+  }
+  return {failure.status(), failure.message()};
+}
+
 } // namespace
 
 Outcome run_quietly() {
-  Run run;
   try {
-    run.execute();
-    run.finish();
-    return {0, {}};
-  } catch (const runtime::Failure& failure) {
-    if (failure.console_event()) {
-      // Whatever the console does not take now is lost: waiting for a
-      // reader that does not read would keep the run from ending.
-      runtime::flush_output_units_after_event();
-      return {failure.status(), failure.message()};
-    }
-    // Complete records first: a write refused now came earlier in the
-    // run's statements than this failure, and is what ends the run.
+    Run run;
     try {
-      runtime::flush_output_units();
-    } catch (const runtime::Failure& write_failure) {
-      return {write_failure.status(), write_failure.message()};
+      run.execute();
+      run.finish();
+      return {0, {}};
+    } catch (const runtime::Failure& failure) {
+      return end_with(failure);
+    } catch (const std::bad_alloc&) {
+      // Memory ran out where no unit was concerned (the reader names its
+      // unit itself): the records before the statement are kept all the same.
+      return end_with(runtime::out_of_memory());
     }
-    return {failure.status(), failure.message()};
+  } catch (const std::bad_alloc&) {
+    // Before the run began, or again while it was ending: the records are
+    // as the destructors of the units left them.
+    return {out_of_memory_status, std::string(runtime::out_of_memory_line)};
   }
 }
 
 int run() {
-  const Outcome outcome = run_quietly();
-  write_to_standard_error(outcome.message);
-  return outcome.status;
+  try {
+    const Outcome outcome = run_quietly();
+    write_to_standard_error(outcome.message);
+    return outcome.status;
+  } catch (const std::bad_alloc&) {
+    // Not even the message could be allocated.
+    write_to_standard_error(runtime::out_of_memory_line);
+    return out_of_memory_status;
+  }
 }
 
 } // namespace tirovan::driver

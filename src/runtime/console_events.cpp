@@ -56,10 +56,13 @@ void install_console_handlers() {
     if (::sigaction(signal_number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
     ::sigaction(signal_number, &action, nullptr);
   }
+  // A closed pipe and a file-size limit refuse the write instead (EPIPE,
+  // EFBIG), which ends the run as the write failure with complete records.
+  // Ignoring them keeps an inherited SIG_IGN as it was.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  ::sigaction(SIGPIPE, &ignore, nullptr);
+  for (const int signal_number : {SIGPIPE, SIGXFSZ}) ::sigaction(signal_number, &ignore, nullptr);
 }
 
 Failure console_event_failure(int signal_number) {

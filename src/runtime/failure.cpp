@@ -20,6 +20,7 @@ CatalogueEntry catalogue(IoFailure number) {
   case IoFailure::open_failure: return {"open failure", true};
   case IoFailure::write_error: return {"error during write", true};
   case IoFailure::read_error: return {"error during read", true};
+  case IoFailure::insufficient_memory: return {"insufficient virtual memory", true};
   case IoFailure::no_such_device: return {"no such device", true};
   case IoFailure::bad_file_name: return {"file name specification error", true};
   case IoFailure::syntax_error: return {"list-directed I/O syntax error", true};
@@ -101,6 +102,11 @@ Failure bad_data(std::string_view path, std::string_view what) {
   message += what;
   message += '\n';
   return {std::move(message), status_bad_data};
+}
+
+Failure out_of_memory(int unit, std::string_view path) {
+  if (unit != 0) return io_failure(IoFailure::insufficient_memory, unit, path);
+  return {std::string(out_of_memory_line), severe_status(static_cast<int>(IoFailure::insufficient_memory))};
 }
 
 } // namespace tirovan::runtime

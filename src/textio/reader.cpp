@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include <unistd.h>
 
@@ -72,7 +73,15 @@ bool Reader::refill() {
     origin_ += pos_;
     pos_ = 0;
   }
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2); // one token longer than a block
+  if (end_ == buffer_.size()) {
+    // One token longer than a block; scan_token stops before it passes
+    // max_token_length, so the buffer stays below twice that.
+    try {
+      buffer_.resize(buffer_.size() * 2);
+    } catch (const std::bad_alloc&) {
+      throw runtime::out_of_memory(unit_, path_);
+    }
+  }
   if (may_wait_) runtime::flush_output_units();
   for (;;) {
     ssize_t n = 0;
@@ -155,7 +164,7 @@ std::size_t Reader::scan_token(bool& has_star) {
       if (buffer_[pos_ + i + 1] == '\n') return i;
       ++i; // a CR inside a line is an ordinary character
     }
-    if (!refill()) return i;
+    if (i > max_token_length || !refill()) return i; // the caller refuses a token too long
   }
 }
 
@@ -209,6 +218,7 @@ Reader::Next Reader::next_value(std::string_view& token) {
     if (notes_ != nullptr) note_token(token);
     pos_ += length;
     comma_is_null_ = false;
+    if (length > max_token_length) fail(TokenStatus::syntax_error, token.substr(0, max_token_length));
     if (!has_star) return Next::value;
     const std::size_t star = token.find('*');
 

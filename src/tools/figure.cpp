@@ -443,8 +443,17 @@ void render(cairo_t* cr, std::span<const Figure> panels, double width) {
 } // namespace
 
 // Fontconfig, which finds Cairo's fonts, keeps its configuration until the
-// process ends, unreleased by design; LeakSanitizer is told so.
+// process ends, unreleased by design; LeakSanitizer is told so. GCC marks
+// an AddressSanitizer build with __SANITIZE_ADDRESS__, clang 14 only
+// through __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define TIROVAN_FIGURE_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TIROVAN_FIGURE_LSAN 1
+#endif
+#endif
+#if defined(TIROVAN_FIGURE_LSAN)
 extern "C" const char* __lsan_default_suppressions(); // NOLINT(bugprone-reserved-identifier)
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 #endif

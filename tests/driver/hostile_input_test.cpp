@@ -4,15 +4,19 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "support/support.hpp"
+#include "textio/reader.hpp"
 
 namespace tirovan {
 namespace {
@@ -101,6 +105,47 @@ TEST(HostileInput, ChannelCounts) {
     dir.write("lang.dat", one_channel);
     dir.write("dane.dat", c.dane);
     EXPECT_EQ(run_tirovan(dir).status, c.status);
+  }
+}
+
+struct EndlessCase {
+  const char* name;
+  std::function<void(const TempDir&)> make_dane;
+  rlim_t data_limit; // RLIMIT_DATA of the run, bytes; not applied under a sanitizer
+  int status;
+};
+
+// An endless token ends the run at its start with a syntax error, at once
+// and in bounded memory; memory exhausted all the same is failure 41 for
+// the unit that needed it, never an abort.
+TEST(HostileInput, EndlessTokenAndExhaustedMemory) {
+  const std::string longest = "0." + std::string(textio::max_token_length - 2, '5');
+  const EndlessCase cases[] = {
+      {"/dev/zero as dane.dat",
+       [](const TempDir& dir) { std::filesystem::create_symlink("/dev/zero", dir.file("dane.dat")); }, rlim_t{64} << 20,
+       59},
+      {"the longest token with 1.5 MiB of data memory",
+       [&longest](const TempDir& dir) {
+         dir.write("dane.dat", "1 1\n500\n15 6 2005 10 30 " + longest + " 52.2 1013 0.5 0.01\n");
+       },
+       rlim_t{3} << 19, 41},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (test::sanitized && c.status == 41) continue; // the sanitizer's own mappings exceed any small limit
+    TempDir dir;
+    dir.write("lang.dat", one_channel);
+    c.make_dane(dir);
+    const rlimit limit{c.data_limit, c.data_limit};
+    const auto start = std::chrono::steady_clock::now();
+    const test::RunResult run = run_tirovan(dir, [&limit] {
+      if (!test::sanitized) ::setrlimit(RLIMIT_DATA, &limit);
+    });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, c.status == 59 ? syntax(dir)
+                                      : "forrtl: severe (41): insufficient virtual memory, unit 31, file " +
+                                            dir.file("dane.dat") + "\n");
   }
 }
 

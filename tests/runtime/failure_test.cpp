@@ -34,6 +34,10 @@ TEST(Failure, IoMessages) {
   EXPECT_EQ(io_failure(IoFailure::write_error, 41, "/x/wyniki.dat", ENOSPC).message(),
             std::string("forrtl: ") + std::strerror(ENOSPC) +
                 "\nforrtl: severe (38): error during write, unit 41, file /x/wyniki.dat\n");
+  EXPECT_EQ(out_of_memory(31, "/x/dane.dat").message(),
+            "forrtl: severe (41): insufficient virtual memory, unit 31, file /x/dane.dat\n");
+  EXPECT_EQ(out_of_memory().message(), out_of_memory_line);
+  EXPECT_EQ(out_of_memory().status(), 41);
 }
 
 struct OpenCase {

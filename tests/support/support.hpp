@@ -10,7 +10,16 @@ namespace tirovan::test {
 
 // Sanitizer runtimes take memory and file descriptors of their own, so
 // limits on either are checked only in plain builds.
+// GCC marks an AddressSanitizer build with __SANITIZE_ADDRESS__, clang 14
+// only through __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define TIROVAN_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TIROVAN_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(TIROVAN_TEST_SANITIZED)
 inline constexpr bool sanitized = true;
 #else
 inline constexpr bool sanitized = false;

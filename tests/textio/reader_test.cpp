@@ -218,7 +218,7 @@ TEST(ReadStatement, SeparatorsRepeatsNullsSlashAndLines) {
       {"last line without line feed", "1 2", {{"ii", {1, 2}}}},
       {"CR at the end of the file", "4\r", {{"i", {4}}}},
       {"integer items take real tokens", "7.9 1e2 -3.9\n", {{"iii", {7, 100, -3}}}},
-      {"exponent letters", "1d2 1Q-1 2e0\n", {{"rrr", {100, 0.1f, 2}}}},
+      {"exponent letters", "1d2 1Q-1 2e0\n", {{"rrr", {100, static_cast<double>(0.1f), 2}}}},
       {"block split over lines with a comment", "1\n\n2\n3 x y z\n4\n", {{"iii", {1, 2, 3}}, {"i", {4}}}},
       {"comment after the last value", "5 any text ;; 1.2.3\n6\n", {{"i", {5}}, {"i", {6}}}},
       {"value beyond an input block", "1" + long_gap + "2\n", {{"ii", {1, 2}}}},
@@ -288,6 +288,25 @@ TEST(ReadStatement, FailuresNameUnitAndFile) {
       EXPECT_EQ(failure.message(), want.message());
       EXPECT_EQ(failure.status(), static_cast<int>(c.number));
     }
+  }
+}
+
+// A token of max_token_length bytes is read; one byte more is refused at
+// its start, before the rest of it is read.
+TEST(ReadStatement, LongestToken) {
+  const std::string longest = "0." + std::string(max_token_length - 2, '5');
+  {
+    ReaderFixture fixture("1 " + longest + " 2\n");
+    EXPECT_EQ(fixture.read("rrr"), (std::vector<double>{1.0, static_cast<double>(5.0f / 9.0f), 2.0}));
+  }
+  ReaderFixture fixture("1 " + longest + "5 2\n");
+  try {
+    fixture.read("rrr");
+    ADD_FAILURE() << "a token of max_token_length + 1 bytes read";
+  } catch (const ReadFailure& failure) {
+    EXPECT_EQ(failure.message(), io_failure(IoFailure::syntax_error, unit_measurements, fixture.path()).message());
+    EXPECT_EQ(failure.where().column, 3U);
+    EXPECT_EQ(failure.token().size(), max_token_length);
   }
 }
 

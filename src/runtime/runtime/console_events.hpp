@@ -24,9 +24,9 @@ namespace tirovan::runtime {
 
 // Installs the four handlers (without SA_RESTART, so that blocking reads and
 // writes return EINTR) for every one of the four signals that was not
-// ignored when the process started, and ignores SIGPIPE, so that a closed
-// standard output is reported as a failed write instead of killing the
-// process.
+// ignored when the process started, and ignores SIGPIPE and SIGXFSZ, so
+// that a closed pipe or a file-size limit (ulimit -f) is reported as a
+// failed write instead of killing the process.
 void install_console_handlers();
 
 namespace detail {

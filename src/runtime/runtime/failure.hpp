@@ -26,6 +26,7 @@ enum class IoFailure : int {
   open_failure = 30,
   write_error = 38,
   read_error = 39, // the system refuses a read (an I/O error of the medium)
+  insufficient_memory = 41,
   no_such_device = 42,
   bad_file_name = 43,
   syntax_error = 59,
@@ -93,5 +94,13 @@ private:
 
 // One clear line about input data the program refuses; exit status 65.
 [[nodiscard]] Failure bad_data(std::string_view path, std::string_view what);
+
+// Memory exhausted (failure 41, "insufficient virtual memory"): naming the
+// unit and file whose statement needed the memory, or, with `unit` 0, no
+// unit (out_of_memory_line).
+[[nodiscard]] Failure out_of_memory(int unit = 0, std::string_view path = {});
+// The message without a unit, kept as a constant for when not even a
+// message can be allocated.
+inline constexpr std::string_view out_of_memory_line = "forrtl: severe (41): insufficient virtual memory\n";
 
 } // namespace tirovan::runtime

@@ -19,14 +19,18 @@
 // line. Blank lines are passed over while a value is still needed.
 //
 // Failures end the run (runtime/failure.hpp): no further line when one is needed
-// (24 "end-of-file during read"), a malformed token (59 "list-directed I/O
-// syntax error"), a well-formed token that cannot be stored, such as an
-// integer beyond 32 bits, a real beyond the single-precision range, a
-// quoted string, a logical constant or a sign alone (64 "input conversion
-// error").
+// (24 "end-of-file during read"), a malformed token or one longer than
+// max_token_length (59 "list-directed I/O syntax error"), a well-formed
+// token that cannot be stored, such as an integer beyond 32 bits, a real
+// beyond the single-precision range, a quoted string, a logical constant or
+// a sign alone (64 "input conversion error").
 //
 // Input is read in fixed-size blocks, tokens parsed in place; memory does
-// not grow with the length of a line, only with the length of one token.
+// not grow with the length of a line, only with the length of one token,
+// which is bounded: an endless token (/dev/zero as input) is refused once
+// it passes max_token_length, the buffer then at most twice that size. A
+// buffer that cannot grow all the same ends the statement with failure 41
+// ("insufficient virtual memory") for its unit.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +45,11 @@
 #include "textio/text_position.hpp"
 
 namespace tirovan::textio {
+
+// The longest value token read, in bytes. A number needs a few dozen
+// characters; a token longer than 1 MiB (a file of NUL bytes, a binary
+// file, /dev/zero) is refused as a syntax error at its start.
+inline constexpr std::size_t max_token_length = std::size_t{1} << 20;
 
 class Reader {
 public:
