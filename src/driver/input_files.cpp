@@ -39,6 +39,7 @@ void read_array(Reader& reader, std::span<float> values, std::vector<textio::Tex
 InputText::InputText(int fd, int unit, std::string path, InputDetail detail)
     : reader_(std::make_unique<Reader>(fd, unit, std::move(path), true)), detail_(detail) {
   if (detail_.notes) reader_->keep_notes(&notes_);
+  reader_->limit_lines(detail_.max_line_bytes);
 }
 
 InputText::~InputText() = default;

@@ -67,6 +67,13 @@ void Reader::consume_line_end(std::size_t length) {
 // next block of the file. False at the end of the file.
 bool Reader::refill() {
   if (at_end_of_file_) return false;
+  if (origin_ + end_ - line_start_ > line_limit_) {
+    // A line that has not ended after line_limit_ bytes: an input that
+    // never ends (a device, a file without line ends) for a caller that
+    // set a limit.
+    throw ReadFailure(runtime::io_failure(runtime::IoFailure::syntax_error, unit_, path_),
+                      runtime::IoFailure::syntax_error, position_at(pos_), {});
+  }
   if (pos_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
     end_ -= pos_;

@@ -1,5 +1,7 @@
 #include "tools/inputs.hpp"
 
+#include <algorithm>
+
 #include "runtime/failure.hpp"
 
 #include <cerrno>
@@ -38,10 +40,12 @@ int open_read_only(const InputFile& file) {
 } // namespace
 
 std::unique_ptr<driver::InputText> open_input(const InputFile& file, int unit, driver::InputDetail detail) {
+  detail.max_line_bytes = std::min(detail.max_line_bytes, max_line_bytes);
   return std::make_unique<driver::InputText>(open_read_only(file), unit, file.path, detail);
 }
 
 std::unique_ptr<driver::MeasurementFile> open_measurements(const InputFile& file, driver::InputDetail detail) {
+  detail.max_line_bytes = std::min(detail.max_line_bytes, max_line_bytes);
   return std::make_unique<driver::MeasurementFile>(open_read_only(file), runtime::unit_measurements, file.path, detail);
 }
 
@@ -110,7 +114,11 @@ std::string quote_token(std::string_view token) {
 
 std::string describe_token(const textio::ReadFailure& failure, bool integer_item) {
   switch (failure.number()) {
-  case runtime::IoFailure::syntax_error: return quote_token(failure.token()) + " is not a number";
+  case runtime::IoFailure::syntax_error:
+    if (failure.token().empty()) {
+      return "a line longer than " + std::to_string(max_line_bytes >> 20U) + " MiB (an input that never ends?)";
+    }
+    return quote_token(failure.token()) + " is not a number";
   case runtime::IoFailure::conversion_error:
     return quote_token(failure.token()) +
            (integer_item ? " cannot be read as a 32-bit integer" : " cannot be read as a single-precision real");

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "atmos/atmos.hpp"
@@ -276,6 +278,26 @@ TEST(Report, InterleavedDaysAreGroupedByDate) {
   EXPECT_FALSE(dir.read("plots/aot_2024-06-15.svg").empty());
   EXPECT_FALSE(dir.read("plots/aot_2024-06-16.svg").empty());
   EXPECT_TRUE(dir.read("plots/aot_2024-06-15_2.svg").empty());
+}
+
+} // namespace
+} // namespace tirovan::tools
+
+namespace tirovan::tools {
+namespace {
+
+// An input that never ends a line (/dev/zero as lang.dat) is refused at
+// the companion's line limit by every command, in bounded memory.
+TEST(Tools, InputThatNeverEndsIsRefused) {
+  const test::TempDir dir;
+  ASSERT_EQ(::symlink("/dev/zero", dir.file("lang.dat").c_str()), 0);
+  dir.write("dane.dat", "1 0\n500\n");
+  for (const char* command : {"check", "report", "langley -n"}) {
+    SCOPED_TRACE(command);
+    const test::ToolsRun run = test::run_tools(dir, command);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE((run.out + run.err).find("a line longer than 256 MiB"), std::string::npos) << run.out << run.err;
+  }
 }
 
 } // namespace

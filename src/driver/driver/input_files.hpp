@@ -52,6 +52,9 @@ inline constexpr std::size_t leading_fields = 8;
 struct InputDetail {
   bool positions = false; // where each value stood, which items a record gave
   bool notes = false;     // separators that change a meaning (textio::TextNote)
+  // A line longer than this fails as a syntax error with an empty token
+  // (the run sets none; a tool that must end on an input that never ends does).
+  std::uint64_t max_line_bytes = ~std::uint64_t{0};
 };
 
 // The statement a reader is in, for saying what a failure interrupted.

@@ -78,6 +78,10 @@ public:
   // Notes on the separators (text_position.hpp) are appended to `notes`
   // from now on; nullptr stops them. The run does not ask for them.
   void keep_notes(std::vector<TextNote>* notes) noexcept { notes_ = notes; }
+  // A line longer than `bytes` fails as a syntax error with an empty token
+  // at the position reached (the run sets no limit: its lines may be of
+  // any length).
+  void limit_lines(std::uint64_t bytes) noexcept { line_limit_ = bytes; }
   // The file starts with the UTF-8 byte-order mark EF BB BF (known once
   // the first statement has begun).
   [[nodiscard]] bool starts_with_byte_order_mark() const noexcept { return byte_order_mark_; }
@@ -139,6 +143,7 @@ private:
   bool at_end_of_file_ = false;
   bool line_open_ = false; // a statement has started on the current line
   bool byte_order_mark_ = false;
+  std::uint64_t line_limit_ = ~std::uint64_t{0};
 
   // Notes, when kept: where the last value token ended (offset in the
   // file), its text, the line of the last token and whether a blank came

@@ -3,6 +3,7 @@
 // ("dane.dat:12:31").
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +16,10 @@ namespace tirovan::tools {
 
 inline constexpr std::string_view calibration_name = "lang.dat";
 inline constexpr std::string_view measurement_name = "dane.dat";
+// The companion's limit on the length of an input line: a file that never
+// ends a line (a device such as /dev/zero) is refused here instead of read
+// forever. The run itself reads lines of any length.
+inline constexpr std::uint64_t max_line_bytes = std::uint64_t{256} << 20U;
 
 // An input file: the path that is opened and the name shown in messages.
 // The name is the bare file name when the folder is the working directory
