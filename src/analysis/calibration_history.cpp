@@ -204,8 +204,10 @@ std::vector<Jump> find_jumps(std::span<const HistoryPoint> sorted, const JumpOpt
       side = s;
     }
     if (!persists) continue;
+    // The new level: the median of up to `baseline` points from k on (at least the persisting ones).
     std::vector<double> after;
-    for (std::size_t j = k; j < k + persist; ++j) after.push_back(sorted[j].ln_v0);
+    const std::size_t to = std::min(sorted.size(), k + std::max(persist, options.baseline));
+    for (std::size_t j = k; j < to; ++j) after.push_back(sorted[j].ln_v0);
     jumps.push_back({k, sorted[k].day, median(after) - level});
     segment = k;
     k = k + 1; // the loop's ++k makes the next candidate k + 2: two points of the new level set it

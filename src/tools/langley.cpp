@@ -393,10 +393,11 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
     }
 
     if (!command.history.empty()) {
-      const std::string instrument = !command.instrument.empty() ? command.instrument
+      const std::string instrument = !command.instrument.empty()                 ? command.instrument
                                      : previous && !previous->instrument.empty() ? previous->instrument
-                                                                                  : "Instrument not named";
-      const std::size_t added = append_history(command.history, history_rows(campaign, wavelength, instrument, options));
+                                                                                 : "Instrument not named";
+      const std::size_t added =
+          append_history(command.history, history_rows(campaign, wavelength, instrument, options));
       err << "tirovan-tools: " << added << " half-day channel rows added to " << command.history << "\n";
     }
     if (command.no_write) return missing > 0 ? 1 : 0;
@@ -480,7 +481,8 @@ void add_langley_command(CLI::App& app) {
                 "write even when some channel has no accepted half-day, keeping lang.dat's value for it");
   sub->add_option("--history", command->history,
                   "append every accepted half-day and channel to this calibration history CSV (no repeats)");
-  sub->add_option("--instrument", command->instrument, "instrument name for the history [default: lang.dat's first line]");
+  sub->add_option("--instrument", command->instrument,
+                  "instrument name for the history [default: lang.dat's first line]");
   sub->add_option("--plot-dir", command->plot_dir, "write a Langley plot per channel and half-day (SVG, PNG) there");
   LangleyOptions& fit = command->fit;
   sub->add_option_function<std::string>(

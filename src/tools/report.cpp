@@ -315,7 +315,8 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
   {
     CsvWriter csv(output.fd(), output.name());
     for (const std::string& column : report_columns(reader.wavelengths(), reader.angstrom_window())) csv.field(column);
-    if (uncertainty) for (const std::string& column : uncertainty->names()) csv.field(column);
+    if (uncertainty)
+      for (const std::string& column : uncertainty->names()) csv.field(column);
     csv.end_row();
     Warnings warnings(warn, options.max_warnings);
     Report report(options, reader, csv, warnings, summary);

@@ -56,7 +56,7 @@ void UncertaintyColumns::write(CsvWriter& csv, const Record& r) const {
     UncertaintySources sources = sources_;
     sources.ln_v0 = ln_v0_[i];
     const AotUncertainty u = aot_uncertainty(in, sources);
-    csv.field(u.total, 4);
+    csv.field(static_cast<float>(u.total));
     any = true;
     above = above || u.total > wmo_limit(in.air_mass);
   }

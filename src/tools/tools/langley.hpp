@@ -41,7 +41,7 @@ struct LangleyCommand {
   bool allow_partial = false;
   std::string history;    // calibration history CSV to append accepted half-days to; empty: none
   std::string instrument; // its instrument name; empty: lang.dat's first line
-  std::string plot_dir; // a Langley plot per channel and half-day (SVG and PNG) when not empty
+  std::string plot_dir;   // a Langley plot per channel and half-day (SVG and PNG) when not empty
   LangleyOptions fit;
 };
 
