@@ -18,7 +18,8 @@ UncertaintyColumns::UncertaintyColumns(const UncertaintyOptions& options, const 
     ln_v0_.assign(n, options.v0);
     return;
   }
-  const auto from_file = uncertainty_from_header(reader.calibration().header, n);
+  // lang.dat read again for its header lines (the records' reader keeps none).
+  const auto from_file = uncertainty_from_header(read_lang_template(reader.calibration_file()).header, n);
   if (!from_file)
     throw Error(reader.calibration_file().shown + ": no \"" + std::string(uncertainty_prefix) +
                 "\" header line; give --v0-uncertainty");

@@ -131,7 +131,8 @@ int run_transfer(const TransferCommand& command, std::ostream& out, std::ostream
 
   const std::span<const float> ref_wavelength = reference.wavelengths();
   const driver::Calibration& ref_cal = reference.calibration();
-  const auto ref_uncertainty = uncertainty_from_header(ref_cal.header, ref_wavelength.size());
+  const auto ref_uncertainty =
+      uncertainty_from_header(read_lang_template(reference.calibration_file()).header, ref_wavelength.size());
 
   // Partner of each field channel: the nearest reference wavelength within the tolerance.
   std::vector<std::ptrdiff_t> partner(channels, -1);

@@ -221,6 +221,8 @@ TEST(Transfer, LangleyHistoryAppendsOnceAndReportStatesTheUncertainty) {
 
   // report --uncertainty: lang.dat here has no uncertainty line.
   EXPECT_EQ(run_tools(dir, "report . --uncertainty -o r.csv").status, 2);
+  dir.write("lang.dat", dir.read("new.dat")); // langley's calibration states its uncertainty
+  EXPECT_EQ(run_tools(dir, "report . --uncertainty -o r.csv").status, 0);
   ASSERT_EQ(run_tools(dir, "report . --uncertainty --v0-uncertainty 0.02 -o r.csv").status, 0);
   std::istringstream csv(dir.read("r.csv"));
   std::string header, row;
