@@ -25,6 +25,8 @@
 #include "runtime/failure.hpp"
 #include "driver/input_files.hpp"
 #include "analysis/calendar.hpp"
+#include "tools/calibration.hpp"
+#include "tools/calibration_file.hpp"
 #include "tools/figure.hpp"
 #include "tools/inputs.hpp"
 #include "tools/options.hpp"
@@ -264,6 +266,20 @@ const LangleyFit* degenerate(const Campaign& campaign) {
   return first;
 }
 
+// One history row per accepted fit of every half-day and channel.
+std::vector<HistoryRow> history_rows(const Campaign& campaign, const std::vector<float>& wavelength,
+                                     const std::string& instrument, const LangleyOptions& options) {
+  std::vector<HistoryRow> rows;
+  for (const auto& [key, half] : campaign.half_days)
+    for (std::size_t i = 0; i < half.fits.size(); ++i) {
+      const LangleyFit& fit = half.fits[i];
+      if (fit.verdict != LangleyVerdict::accepted) continue;
+      rows.push_back({instrument, half.local_date, half.afternoon, wavelength[i], fit.ln_v0, fit.ln_v0_error, fit.used,
+                      fit.air_mass_span, std::string(method_name(options.method))});
+    }
+  return rows;
+}
+
 } // namespace
 
 int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& err) {
@@ -273,6 +289,7 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
   set_run_inputs({lang.path, dane.path});
   const std::string path = command.output.empty() ? input_file(command.dir, "lang.new.dat").path : command.output;
   if (!command.no_write) refuse_input(path); // before the work, not after it
+  if (!command.history.empty()) refuse_input(command.history);
   try {
     const std::optional<PreviousCalibration> previous = read_previous(lang, err);
     Campaign campaign = read_campaign(dane, options, err);
@@ -375,6 +392,14 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
                     status.c_str());
     }
 
+    if (!command.history.empty()) {
+      const std::string instrument = !command.instrument.empty()                 ? command.instrument
+                                     : previous && !previous->instrument.empty() ? previous->instrument
+                                                                                 : "Instrument not named";
+      const std::size_t added =
+          append_history(command.history, history_rows(campaign, wavelength, instrument, options));
+      err << "tirovan-tools: " << added << " half-day channel rows added to " << command.history << "\n";
+    }
     if (command.no_write) return missing > 0 ? 1 : 0;
     const auto kept_count = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), true));
     if (missing > kept_count) {
@@ -416,7 +441,10 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
                                  return std::to_string(used);
                                }) +
             "\n";
-    text += "Fit residual sd [ln signal]: " +
+    std::vector<double> ln_v0_uncertainty(n, std::nan(""));
+    for (std::size_t i = 0; i < n; ++i)
+      if (!kept[i]) ln_v0_uncertainty[i] = calibration[i].ln_v0_uncertainty;
+    text += uncertainty_line(ln_v0_uncertainty, "") + "; fit residual sd [ln signal]: " +
             joined_per_channel(campaign.wavelength,
                                [&](std::size_t i) {
                                  if (kept[i]) return std::string("-");
@@ -451,6 +479,10 @@ void add_langley_command(CLI::App& app) {
   sub->add_flag("-n,--no-write", command->no_write, "print the summary only");
   sub->add_flag("--allow-partial", command->allow_partial,
                 "write even when some channel has no accepted half-day, keeping lang.dat's value for it");
+  sub->add_option("--history", command->history,
+                  "append every accepted half-day and channel to this calibration history CSV (no repeats)");
+  sub->add_option("--instrument", command->instrument,
+                  "instrument name for the history [default: lang.dat's first line]");
   sub->add_option("--plot-dir", command->plot_dir, "write a Langley plot per channel and half-day (SVG, PNG) there");
   LangleyOptions& fit = command->fit;
   sub->add_option_function<std::string>(

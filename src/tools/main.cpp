@@ -10,10 +10,12 @@
 #include <CLI/CLI.hpp>
 
 #include "runtime/files.hpp"
+#include "tools/calibration.hpp"
 #include "tools/check.hpp"
 #include "tools/langley.hpp"
 #include "tools/report.hpp"
 #include "tools/status.hpp"
+#include "tools/transfer.hpp"
 
 namespace {
 
@@ -36,6 +38,8 @@ int run(int argc, char** argv) {
   tools::add_check_command(app);
   tools::add_report_command(app);
   tools::add_langley_command(app);
+  tools::add_calibration_command(app);
+  tools::add_transfer_command(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -18,6 +18,7 @@
 #include "tools/figure.hpp"
 #include "tools/options.hpp"
 #include "tools/output.hpp"
+#include "tools/report_uncertainty.hpp"
 
 #include "text.hpp"
 
@@ -41,7 +42,7 @@ std::string wavelength_list(std::span<const float> wavelengths, const std::vecto
 // like the AOT they come from.
 void put(CsvWriter& csv, double value) { csv.field(static_cast<float>(value)); }
 
-void write_row(CsvWriter& csv, const Record& r, Flags screening = {}) {
+void write_row(CsvWriter& csv, const Record& r, Flags screening = {}, const UncertaintyColumns* extra = nullptr) {
   if (r.has_time) {
     char stamp[24];
     csv.field(std::string_view(stamp, static_cast<std::size_t>(format_iso8601(stamp, r.time) - stamp)));
@@ -71,6 +72,7 @@ void write_row(CsvWriter& csv, const Record& r, Flags screening = {}) {
     csv.field(flags.names());
   else
     csv.empty_field();
+  if (extra != nullptr) extra->write(csv, r);
   csv.end_row();
 }
 
@@ -133,6 +135,8 @@ public:
       : options_(options), reader_(reader), csv_(csv), warnings_(warnings), summary_(summary),
         screening_(options.screen || options.drop_flagged), hold_days_(!options.plot_folder.empty() || screening_) {}
 
+  const UncertaintyColumns* uncertainty = nullptr; // extra columns, when asked
+
   void run() {
     Progress progress(options_.progress, reader_.declared_count());
     if (hold_days_) {
@@ -156,7 +160,7 @@ public:
                                              std::to_string(record.number) + " skipped: " + record.problem);
       }
       if (!hold_days_) {
-        write_row(csv_, record);
+        write_row(csv_, record, {}, uncertainty);
         ++summary_.records;
         continue;
       }
@@ -211,7 +215,7 @@ private:
       summary_.dropped += count - kept;
     }
     const std::span<const Record> day(records.data(), kept);
-    for (std::size_t i = 0; i < kept; ++i) write_row(csv_, day[i], screening[i]);
+    for (std::size_t i = 0; i < kept; ++i) write_row(csv_, day[i], screening[i], uncertainty);
     summary_.records += kept;
     if (!options_.plot_folder.empty() && at->first != no_day) {
       std::string stem = options_.plot_folder + "/aot_" + format_date(civil_from_days(at->first));
@@ -303,6 +307,7 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
     if (::stat(options.plot_folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
       throw Error(options.plot_folder + ": not a folder");
   }
+  const std::unique_ptr<UncertaintyColumns> uncertainty = uncertainty_columns(options.uncertainty, reader);
   ReportSummary summary;
   // Rows stream into a temporary file that replaces the old one only when
   // the whole report, figures included, succeeded.
@@ -310,9 +315,13 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
   {
     CsvWriter csv(output.fd(), output.name());
     for (const std::string& column : report_columns(reader.wavelengths(), reader.angstrom_window())) csv.field(column);
+    if (uncertainty)
+      for (const std::string& column : uncertainty->names()) csv.field(column);
     csv.end_row();
     Warnings warnings(warn, options.max_warnings);
-    Report(options, reader, csv, warnings, summary).run();
+    Report report(options, reader, csv, warnings, summary);
+    report.uncertainty = uncertainty.get();
+    report.run();
     if (reader.ended_early()) {
       summary.ended_early = true;
       warnings.add("", location(reader.measurement_file(), reader.end()) + ": warning: the file ends after " +
@@ -380,6 +389,7 @@ void add_report_command(CLI::App& app) {
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{0}, std::size_t{1000000000}));
   add_screening_options(*command, options->screen, options->drop_flagged, options->screening);
+  add_uncertainty_options(*command, options->uncertainty);
   command->callback([options] {
     options->progress = ::isatty(STDERR_FILENO) != 0;
     const ReportSummary summary = write_report(*options, [](const std::string& text) { print_err(text); });

@@ -39,7 +39,9 @@ struct LangleyCommand {
   std::string output;    // the calibration file to write; empty: DIR/lang.new.dat
   bool no_write = false; // summary only
   bool allow_partial = false;
-  std::string plot_dir; // a Langley plot per channel and half-day (SVG and PNG) when not empty
+  std::string history;    // calibration history CSV to append accepted half-days to; empty: none
+  std::string instrument; // its instrument name; empty: lang.dat's first line
+  std::string plot_dir;   // a Langley plot per channel and half-day (SVG and PNG) when not empty
   LangleyOptions fit;
 };
 

@@ -9,6 +9,7 @@
 
 #include "analysis/screening.hpp"
 #include "tools/records.hpp"
+#include "tools/report_uncertainty.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,7 @@ struct ReportOptions {
   bool screen = false;
   bool drop_flagged = false; // screen, and leave every flagged record out of the CSV and the figures
   ScreeningOptions screening;
+  UncertaintyOptions uncertainty; // aot_<wavelength>nm_unc and above_wmo_limit columns
 };
 
 struct ReportSummary {
