@@ -263,7 +263,7 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
       text::fixed(std::fabs(static_cast<double>(first->m.lat)), 2) + "\u00b0 " + (first->m.lat < 0 ? "S" : "N") + ", " +
       text::fixed(std::fabs(static_cast<double>(first->m.lon)), 2) + "\u00b0 " + (first->m.lon < 0 ? "W" : "E");
   Figure aot{"Aerosol optical thickness, " + format_date(first->time.date) + " (" + site + ")",
-             "Time of day, UTC [h]",
+             "Time of day, UTC [hh:mm]",
              "AOT [1]",
              {}};
   aot.series.resize(wavelengths.size());
@@ -282,10 +282,14 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
     alpha.x.push_back(hour);
     alpha.y.push_back(r.angstrom);
   }
-  const AxisRange hours{std::floor(earliest), std::max(std::ceil(latest), std::floor(earliest) + 1)};
+  // Whole hours around the data with room, so that no marker sits on the frame.
+  constexpr double room = 0.1; // [h]
+  const AxisRange hours{std::floor(earliest - room), std::max(std::ceil(latest + room), std::floor(earliest) + 1)};
   aot.x_range = hours;
-  Figure angstrom{"", "Time of day, UTC [h]", "\u00c5ngstr\u00f6m exponent [1]", {std::move(alpha)}};
+  aot.x_clock = true;
+  Figure angstrom{"", "Time of day, UTC [hh:mm]", "\u00c5ngstr\u00f6m exponent [1]", {std::move(alpha)}};
   angstrom.x_range = hours;
+  angstrom.x_clock = true;
   angstrom.height = 300;
   const Figure panels[] = {std::move(aot), std::move(angstrom)};
   draw_stacked(panels, stem + ".svg", stem + ".png");
@@ -364,18 +368,20 @@ void add_report_command(CLI::App& app) {
   auto options = std::make_shared<ReportOptions>();
   CLI::App* command =
       app.add_subcommand("report", "Write AOT, Angstrom exponent and AOT at 500/550 nm as CSV, plot each day");
-  command->footer(
-      "Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
-      "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
-      "zenith_deg, air_mass, aot_<wavelength>nm per channel, the Angstrom exponent fitted over the\n"
-      "channels within 440-870 nm, AOT at 500 and 550 nm from the bracketing channels, source_line\n"
-      "and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
-      "on standard error. Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
+  command->footer("Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
+                  "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
+                  "zenith_deg, air_mass, aot_<wavelength>nm per channel, the Angstrom exponent fitted over the\n"
+                  "channels within 440-870 nm, AOT at 500 and 550 nm from the bracketing channels, source_line\n"
+                  "and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
+                  "on standard error. Writes: the CSV to -o FILE (replaced atomically) or standard output; figures to\n"
+                  "--plot-dir; warnings and the summary to standard error; never lang.dat or dane.dat.\n"
+                  "Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
   command->add_option("DIR", options->folder, "Folder with lang.dat and dane.dat")->capture_default_str();
   command->add_option("-o,--output", options->output, "CSV file to write (default: standard output)");
   command->add_option("--plot-dir", options->plot_folder,
-                      "Write one figure per day here (aot_YYYY-MM-DD.svg and .png): AOT per channel and the "
-                      "Angstrom exponent against the time of day");
+                      "Write one figure per day (UTC date) into this folder, created if missing: "
+                      "aot_YYYY-MM-DD.svg and .png, AOT per channel and the Angstrom exponent against the time of "
+                      "day (hh:mm UTC); lines break across gaps of more than 3 times the usual spacing");
   command->add_option("--max-warnings", options->max_warnings, "Warnings shown per kind (0: all)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{0}, std::size_t{1000000000}));
