@@ -136,7 +136,7 @@ public:
   void run() {
     Progress progress(options_.progress, reader_.declared_count());
     if (hold_days_) {
-      const DayIndex index = index_days(reader_.measurement_file());
+      const DayIndex index = index_days(reader_.measurement_file(), options_.local_solar_day);
       if (!index.in_order) {
         // Interleaved or unsorted: hold each date's records until all of
         // them are in (the read-ahead counted them).
@@ -160,7 +160,7 @@ public:
         ++summary_.records;
         continue;
       }
-      key = day_key(record, key);
+      key = day_key(record, key, options_.local_solar_day);
       if (expected_.empty()) { // in date order: a new date closes the day before
         if (!open_.empty() && open_.begin()->first != key) finish_day(open_.begin());
         open_[key].push_back(std::move(record));
@@ -217,7 +217,7 @@ private:
       std::string stem = options_.plot_folder + "/aot_" + format_date(civil_from_days(at->first));
       const int repeat = ++figures_of_date_[stem];
       if (repeat > 1) stem.append("_").append(std::to_string(repeat));
-      draw_day(day, reader_.wavelengths(), reader_.angstrom_window(), stem);
+      draw_day(day, reader_.wavelengths(), reader_.angstrom_window(), stem, options_.local_solar_day);
       summary_.figures.push_back(stem + ".svg");
     }
     open_.erase(at);
@@ -246,13 +246,21 @@ std::vector<std::string> report_columns(std::span<const float> wavelengths, cons
 }
 
 void draw_day(std::span<const Record> day, std::span<const float> wavelengths, const AngstromWindow& window,
-              const std::string& stem) {
+              const std::string& stem, bool local_solar) {
+  // Time of day [h]: UTC, or local mean solar time UT + lon / 15 h.
+  const auto hour_of = [local_solar](const Record& r) {
+    const double utc = r.time.fraction_of_day * hours_per_day;
+    if (!local_solar) return utc;
+    const double local = utc + static_cast<double>(r.m.lon) / 15.0;
+    return local - hours_per_day * std::floor(local / hours_per_day);
+  };
+  const std::string time_label = local_solar ? "Local solar time, UT + lon/15 [hh:mm]" : "Time of day, UTC [hh:mm]";
   const Record* first = nullptr;
   double earliest = hours_per_day, latest = 0;
   for (const Record& r : day) {
     if (!r.has_time || r.flags.skipped()) continue;
     if (first == nullptr) first = &r;
-    const double hour = r.time.fraction_of_day * hours_per_day;
+    const double hour = hour_of(r);
     earliest = std::min(earliest, hour), latest = std::max(latest, hour);
   }
   if (first == nullptr) return;
@@ -262,8 +270,10 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
   const std::string site =
       text::fixed(std::fabs(static_cast<double>(first->m.lat)), 2) + "\u00b0 " + (first->m.lat < 0 ? "S" : "N") + ", " +
       text::fixed(std::fabs(static_cast<double>(first->m.lon)), 2) + "\u00b0 " + (first->m.lon < 0 ? "W" : "E");
-  Figure aot{"Aerosol optical thickness, " + format_date(first->time.date) + " (" + site + ")",
-             "Time of day, UTC [hh:mm]",
+  const CivilDate date = local_solar ? civil_from_days(day_key(*first, no_day, true)) : first->time.date;
+  Figure aot{"Aerosol optical thickness, " + format_date(date) + (local_solar ? ", local solar day" : "") + " (" +
+                 site + ")",
+             time_label,
              "AOT [1]",
              {}};
   aot.series.resize(wavelengths.size());
@@ -274,7 +284,7 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
   Series alpha{"\u03b1 " + wavelength_list(wavelengths, window.channels()) + " nm", {}, {}, style, 0};
   for (const Record& r : day) {
     if (!r.has_time || r.flags.skipped()) continue;
-    const double hour = r.time.fraction_of_day * hours_per_day;
+    const double hour = hour_of(r);
     for (std::size_t i = 0; i < wavelengths.size(); ++i) {
       aot.series[i].x.push_back(hour);
       aot.series[i].y.push_back(static_cast<double>(r.aot[i]));
@@ -287,7 +297,7 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
   const AxisRange hours{std::floor(earliest - room), std::max(std::ceil(latest + room), std::floor(earliest) + 1)};
   aot.x_range = hours;
   aot.x_clock = true;
-  Figure angstrom{"", "Time of day, UTC [hh:mm]", "\u00c5ngstr\u00f6m exponent [1]", {std::move(alpha)}};
+  Figure angstrom{"", time_label, "\u00c5ngstr\u00f6m exponent [1]", {std::move(alpha)}};
   angstrom.x_range = hours;
   angstrom.x_clock = true;
   angstrom.height = 300;
@@ -386,6 +396,9 @@ void add_report_command(CLI::App& app) {
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{0}, std::size_t{1000000000}));
   add_screening_options(*command, options->screen, options->drop_flagged, options->screening);
+  command->add_flag("--local-solar-day", options->local_solar_day,
+                    "Group days (figures, screening) by local mean solar time UT + lon/15 h instead of the UTC "
+                    "date, for stations far from Greenwich whose day spans UTC midnight; figures show that time");
   command->callback([options] {
     options->progress = ::isatty(STDERR_FILENO) != 0;
     const ReportSummary summary = write_report(*options, [](const std::string& text) { print_err(text); });
