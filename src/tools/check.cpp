@@ -35,25 +35,11 @@ using textio::TextPosition;
 constexpr float horizon_deg = 90.0f;
 // Plausible ranges of the values.
 constexpr float min_wavelength = 300, max_wavelength = 2500; // [nm]
-constexpr float micrometre_limit = 200;                      // [nm] below: a wavelength written in micrometres
-constexpr float min_pressure = 500, max_pressure = 1100;     // [hPa] from the highest stations to the deepest lows
-// A pressure in mmHg near sea level (712-803 mmHg = 950-1070 hPa) reads as
-// a plausible high-mountain pressure in hPa: only suspicious.
-constexpr float min_mmhg = 712, max_mmhg = 803; // [mmHg]
 constexpr double hpa_per_mmhg = 1.333224;
-// AOT below this is beyond measurement noise; above the ceiling no
-// direct-sun photometer sees the Sun.
-constexpr double aot_floor = -0.02, aot_ceiling = 5.0;
-constexpr double sun_error_depression = 1.0; // [deg] below the horizon: no direct Sun
-// A channel out of line with the Angstrom law through the others by more
-// than this factor and this AOT difference.
-constexpr double spectrum_ratio = 1.6, spectrum_difference = 0.03;
-constexpr std::size_t min_spectrum_channels = 4;
-// A day's AOT against 1 / air mass: at least this many records, a slope
-// above max_slope (V0 off by 10 %) and a change over the day's 1/m above
-// max_change.
-constexpr std::size_t min_day_records = 3;
-constexpr double max_slope = 0.1, max_change = 0.03;
+constexpr std::size_t min_spectrum_channels = 4; // the channel and three others for the fit
+constexpr std::size_t min_day_records = 3;       // records of a day for the air-mass rule
+using limits::aot_ceiling;
+using limits::aot_floor;
 // Two wavelength lists name the same channel within this relative difference
 // (a nominal 440 nm against a filter's exact 439.6 nm).
 constexpr double same_channel = 0.01;
@@ -376,7 +362,7 @@ private:
       if (w * 0.001f == 0.0f) {
         error(measurement_file_, wavelength_at_[i], "wavelength-zero",
               channel + " has wavelength " + number(w) + " nm: tirovan stops (zero raised to a negative power)");
-      } else if (w > 0 && w < micrometre_limit) {
+      } else if (limits::wavelength_in_micrometres(static_cast<double>(w))) {
         wavelengths_usable_ = false;
         error(measurement_file_, wavelength_at_[i], "wavelength-units",
               channel + " has wavelength " + number(w) + ", below 200 nm: wavelengths are in nanometres (" +
@@ -454,7 +440,8 @@ private:
     }
     // An hour or minute out of range is a typing error, not a Sun below
     // the horizon: the Sun is not looked at.
-    const bool hour_ok = m_.hour >= 0 && m_.hour < 24, minute_ok = m_.minute >= 0 && m_.minute < 60;
+    const bool hour_ok = limits::hour_valid(static_cast<double>(m_.hour));
+    const bool minute_ok = limits::minute_valid(static_cast<double>(m_.minute));
     if (!hour_ok) {
       error(measurement_file_, at(hour), "hour",
             "hour " + number(m_.hour) + " is outside 0-23 (UT): tirovan computes the Sun for an impossible time");
@@ -469,12 +456,12 @@ private:
     if (!(m_.lat >= -90 && m_.lat <= 90)) {
       error(measurement_file_, at(lat), "latitude", "latitude " + number(m_.lat) + " is outside -90..90 deg");
     }
-    if (!(m_.pressure >= min_pressure && m_.pressure <= max_pressure)) {
+    if (!limits::pressure_valid(static_cast<double>(m_.pressure))) {
       error(measurement_file_, at(pressure), "pressure",
             "pressure " + number(m_.pressure) + " hPa is outside 500-1100 hPa" +
                 (m_.pressure >= 50 && m_.pressure <= 110 ? " (kPa? " + number(m_.pressure * 10.0f) + " hPa)" : "") +
                 ": the Rayleigh optical depth is wrong");
-    } else if (m_.pressure >= min_mmhg && m_.pressure <= max_mmhg) {
+    } else if (limits::pressure_maybe_mmhg(static_cast<double>(m_.pressure))) {
       warning(measurement_file_, at(pressure), "pressure-mmhg",
               "pressure " + number(m_.pressure) + " hPa is that of a high mountain station; if it is mmHg, it is " +
                   fixed(static_cast<double>(m_.pressure) * hpa_per_mmhg, 1) + " hPa");
@@ -512,13 +499,14 @@ private:
       return;
     }
     const double depression = static_cast<double>(sun.zenith - horizon_deg); // [deg] below the horizon
-    if (depression > sun_error_depression) {
+    const limits::SunBelow below = limits::sun_below(depression);
+    if (below == limits::SunBelow::error) {
       error(measurement_file_, at(hour), "sun-below-horizon",
             "the Sun is " + fixed(depression, 2) +
                 " deg below the horizon at this time (UT): no direct-sun measurement; " + aot_causes);
       return;
     }
-    if (depression > 0) {
+    if (below == limits::SunBelow::warning) {
       warning(measurement_file_, at(hour), "sun-below-horizon",
               "the Sun is " + fixed(depression, 2) + " deg below the horizon at this time (UT)");
     }
@@ -558,7 +546,7 @@ private:
         continue;
       }
       aot_[i] = aot;
-      if (aot < aot_floor || aot > aot_ceiling) implausible.push_back(i);
+      if (!limits::aot_plausible(aot)) implausible.push_back(i);
     }
     if (!implausible.empty()) {
       std::string list;
@@ -595,9 +583,7 @@ private:
       if (std::isfinite(residual) && std::fabs(residual) > std::fabs(worst_residual))
         worst = k, worst_residual = residual, worst_expected = std::exp(expected);
     }
-    if (worst == usable.size() || !(std::fabs(worst_residual) > std::log(spectrum_ratio)) ||
-        !(std::fabs(aot_[worst] - worst_expected) > spectrum_difference))
-      return;
+    if (worst == usable.size() || !limits::out_of_spectrum(aot_[worst], worst_expected)) return;
     error(measurement_file_, at(8 + 2 * worst), "spectrum",
           "record " + std::to_string(record_) + ": AOT " + number(aot_[worst]) + " at " + number(wavelength_[worst]) +
               " nm is out of line with the other channels' Angstrom law (" + number(worst_expected) +
@@ -663,7 +649,7 @@ private:
       if (sums.count() < min_day_records) continue;
       const analysis::Line line = sums.line();
       const double change = std::fabs(line.slope) * (day_.high_x[i] - day_.low_x[i]);
-      if (!std::isfinite(change) || !(std::fabs(line.slope) > max_slope) || !(change > max_change)) continue;
+      if (!limits::follows_air_mass(line.slope, change)) continue;
       if (change > worst_change) worst = i, worst_change = change, worst_slope = line.slope;
     }
     if (worst == channels_) return;
@@ -760,6 +746,17 @@ private:
 };
 
 } // namespace
+
+bool limits::out_of_spectrum(double aot, double expected) {
+  constexpr double ratio = 1.6, difference = 0.03;
+  return aot > 0 && expected > 0 && std::fabs(std::log(aot / expected)) > std::log(ratio) &&
+         std::fabs(aot - expected) > difference;
+}
+
+bool limits::follows_air_mass(double slope, double change) {
+  constexpr double max_slope = 0.1, max_change = 0.03;
+  return std::isfinite(change) && std::fabs(slope) > max_slope && change > max_change;
+}
 
 std::string format_diagnostic(const Diagnostic& d) {
   std::string text = d.file;

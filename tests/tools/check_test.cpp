@@ -1,5 +1,6 @@
 // check: one broken copy of the bundled example per rule, the diagnostic
 // expected with its line and column, and the exit status.
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -11,6 +12,7 @@
 
 #include "run_tools.hpp"
 #include "support/support.hpp"
+#include "tools/check.hpp"
 
 namespace tirovan::test {
 namespace {
@@ -344,7 +346,10 @@ TEST(Check, HarmlessVariantsAreClean) {
          for (auto* file : {&f.lang, &f.dane})
            for (std::string& line : *file) line += "\r";
        }},
-      {"tabs", [](Files& f) { each_record(f, [](auto&) {}), f.dane[4] = joined(fields_of(f.dane[4]), "\t"); }},
+      {"tabs",
+       [](Files& f) {
+         for (std::size_t line = 2; line < f.dane.size(); ++line) f.dane[line] = joined(fields_of(f.dane[line]), "\t");
+       }},
       {"blank lines at the end",
        [](Files& f) {
          f.dane.insert(f.dane.end(), {"", "", ""}), f.lang.push_back("");
@@ -375,6 +380,53 @@ TEST(Check, HarmlessVariantsAreClean) {
     const ToolsRun run = run_tools(dir, "check");
     EXPECT_EQ(run.status, 0) << run.out;
   }
+}
+
+// Each limit from both sides: which side of the bound is a finding.
+TEST(Check, LimitsFromBothSides) {
+  using namespace tools::limits;
+  struct Bound {
+    const char* what;
+    bool finding, expected;
+  };
+  const Bound bounds[] = {
+      {"AOT -0.02", !aot_plausible(-0.02), false},
+      {"AOT -0.0201", !aot_plausible(-0.0201), true},
+      {"AOT 5", !aot_plausible(5.0), false},
+      {"AOT 5.001", !aot_plausible(5.001), true},
+      {"AOT NaN", !aot_plausible(std::nan("")), true},
+      {"Sun 0 deg below", sun_below(0.0) != SunBelow::no, false},
+      {"Sun 0.01 deg below", sun_below(0.01) == SunBelow::warning, true},
+      {"Sun 1 deg below", sun_below(1.0) == SunBelow::warning, true},
+      {"Sun 1.01 deg below", sun_below(1.01) == SunBelow::error, true},
+      {"hour 0", !hour_valid(0), false},
+      {"hour 23.99", !hour_valid(23.99), false},
+      {"hour 24", !hour_valid(24), true},
+      {"hour -0.01", !hour_valid(-0.01), true},
+      {"minute 60", !minute_valid(60), true},
+      {"pressure 500", !pressure_valid(500), false},
+      {"pressure 1100", !pressure_valid(1100), false},
+      {"pressure 1100.01", !pressure_valid(1100.01), true},
+      {"pressure 711.9", pressure_maybe_mmhg(711.9), false},
+      {"pressure 712", pressure_maybe_mmhg(712), true},
+      {"pressure 803", pressure_maybe_mmhg(803), true},
+      {"pressure 803.1", pressure_maybe_mmhg(803.1), false},
+      {"wavelength 199.9", wavelength_in_micrometres(199.9), true},
+      {"wavelength 200", wavelength_in_micrometres(200), false},
+      {"wavelength 0", wavelength_in_micrometres(0), false},
+      // a factor 1.6 and 0.03 in AOT
+      {"spectrum 0.159 against 0.1", out_of_spectrum(0.159, 0.1), false},
+      {"spectrum 0.161 against 0.1", out_of_spectrum(0.161, 0.1), true},
+      {"spectrum 0.063 against 0.1", out_of_spectrum(0.063, 0.1), false},
+      {"spectrum 0.062 against 0.1", out_of_spectrum(0.062, 0.1), true},
+      {"spectrum 0.049 against 0.02 (factor, not 0.03)", out_of_spectrum(0.049, 0.02), false},
+      {"spectrum 0.051 against 0.02", out_of_spectrum(0.051, 0.02), true},
+      {"air mass: slope 0.1", follows_air_mass(0.1, 0.5), false},
+      {"air mass: slope -0.101", follows_air_mass(-0.101, 0.5), true},
+      {"air mass: change 0.03", follows_air_mass(1.0, 0.03), false},
+      {"air mass: change 0.031", follows_air_mass(1.0, 0.031), true},
+  };
+  for (const Bound& c : bounds) EXPECT_EQ(c.finding, c.expected) << c.what;
 }
 
 TEST(Check, NamesFilesByTheFolderGivenAndWritesNothing) {
