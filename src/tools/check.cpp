@@ -183,6 +183,9 @@ private:
   // record's values for them.
   void record_unset_values(const std::vector<TextNote>& notes) {
     const std::span<const std::uint8_t> given = file_->given();
+    const bool first = record_ == 1;
+    const std::string previous = first ? "value from before the first record (0)" : "previous record's value";
+    const std::string previous_all = first ? "values from before the first record (0)" : "previous record's values";
     std::size_t field = 0;
     const auto next_unset = [&] {
       while (field < given.size() && given[field] != 0) ++field;
@@ -193,16 +196,15 @@ private:
         const std::size_t f = next_unset();
         if (f >= given.size()) continue;
         error(measurement_file_, note.where, "null-value",
-              "an empty value (',,' or 'n*') leaves " + field_name(f) + " unset: tirovan reuses the previous " +
-                  "record's value" +
+              "an empty value (',,' or 'n*') leaves " + field_name(f) + " unset: tirovan reuses the " + previous +
                   (f >= driver::leading_fields && f % 2 == 0 ? " (its dark-corrected signal, corrected again)" : ""));
         ++field;
       } else if (note.kind == TextNote::Kind::slash) {
         const std::size_t f = next_unset();
         if (f >= given.size()) continue;
         error(measurement_file_, note.where, "slash",
-              "a slash ends the record before " + field_name(f) + ": tirovan reuses the previous record's values for " +
-                  std::to_string(given.size() - f) + (given.size() - f == 1 ? " field" : " fields"));
+              "a slash ends the record before " + field_name(f) + ": for " + std::to_string(given.size() - f) +
+                  (given.size() - f == 1 ? " field" : " fields") + " tirovan reuses the " + previous_all);
         field = given.size();
       }
     }
@@ -418,9 +420,9 @@ private:
       error(measurement_file_, {}, "open", "cannot be read");
       return false;
     }
+    record_ = number_in_file;
     report_notes(measurement_file_, file.notes(), true);
     m_ = file.measurement();
-    record_ = number_in_file;
     check_values();
     return true;
   }
