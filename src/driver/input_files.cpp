@@ -62,7 +62,10 @@ Calibration read_calibration(InputText& file) {
   part = InputPart::calibration_header;
   for (int line = 0; line < calibration_header_lines; ++line) {
     Statement pass_over{reader};
-    if (positions) c.header.push_back(pass_over.rest_of_line(header_text_kept));
+    if (positions) {
+      c.header.push_back(pass_over.rest_of_line(header_text_kept));
+      file.header_texts_.push_back(c.header.back());
+    }
   }
   part = InputPart::calibration_count;
   Statement{reader}.item(c.count);

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <fstream>
+#include <limits>
+#include <map>
 #include <memory>
 #include <optional>
-#include <map>
 #include <set>
 #include <vector>
 
@@ -33,13 +35,54 @@ using textio::TextPosition;
 constexpr float horizon_deg = 90.0f;
 // Plausible ranges of the values.
 constexpr float min_wavelength = 300, max_wavelength = 2500; // [nm]
-constexpr float min_pressure = 300, max_pressure = 1100;     // [hPa]
+constexpr double hpa_per_mmhg = 1.333224;
+constexpr std::size_t min_spectrum_channels = 4; // the channel and three others for the fit
+constexpr std::size_t min_day_records = 3;       // records of a day for the air-mass rule
+using limits::aot_ceiling;
+using limits::aot_floor;
 // Two wavelength lists name the same channel within this relative difference
 // (a nominal 440 nm against a filter's exact 439.6 nm).
 constexpr double same_channel = 0.01;
 
 using text::fixed;
 std::string number(float value) { return text::shortest(value); }
+std::string number(double value) { return text::fixed(value, 3); }
+
+constexpr const char* aot_causes =
+    "check that times are UT (not local time), longitude is east-positive, V0 is this instrument's, "
+    "signals and V0 are in one unit, and pressure is in hPa";
+
+// A lone whole number ("5", " 5 ", "5\r"): a count, not text.
+bool lone_integer(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return false;
+  const auto last = text.find_last_not_of(" \t\r");
+  const std::string_view token = text.substr(first, last - first + 1);
+  return std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Lines of text at the top of a file before the first line that starts
+// with a number: lang.dat needs exactly 8 (counted for the message only;
+// the values are read by the core's reader).
+std::size_t leading_text_lines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::size_t lines = 0;
+  for (std::string line; std::getline(in, line); ++lines) {
+    if (lines == 0 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    const auto first = line.find_first_not_of(" \t");
+    if (first != std::string::npos &&
+        ((line[first] >= '0' && line[first] <= '9') || line[first] == '-' || line[first] == '+' || line[first] == '.'))
+      break;
+  }
+  return lines;
+}
+
+const char* const field_names[] = {"day", "month", "year", "hour", "minute", "longitude", "latitude", "pressure"};
+std::string field_name(std::size_t field) {
+  if (field < driver::leading_fields) return field_names[field];
+  const std::size_t channel = (field - driver::leading_fields) / 2 + 1;
+  return ((field - driver::leading_fields) % 2 == 0 ? "signal " : "dark ") + std::to_string(channel);
+}
 
 // "hh:mm" of a time of day [h], wrapped into 0..24 h.
 std::string clock_time(double hours) {
@@ -48,12 +91,15 @@ std::string clock_time(double hours) {
   return text::padded(wrapped / 60, 2) + ":" + text::padded(wrapped % 60, 2);
 }
 
-// A day of measurements at one site, for the local-time check.
+// A day of measurements at one site, for the local-time and air-mass checks.
 struct DaySeries {
   std::int32_t year = 0, month = 0, day = 0;
   float lon = 0, lat = 0;
   TextPosition first;                   // the first record's hour value
   std::vector<double> time, log_signal; // [h] as written; mean ln(signal - dark) over the channels
+  // Per channel: AOT against 1 / air mass, and the range of 1 / m.
+  std::vector<analysis::LineSums> aot_on_inverse_mass;
+  std::vector<double> low_x, high_x;
 };
 
 class Checker {
@@ -100,7 +146,7 @@ private:
   // The digit commas the reader noted on lines whose values are otherwise
   // separated by blanks: "52,2" meant as one number is read as two. (A line
   // of values separated by commas alone is a comma-separated list.)
-  void report_notes(const InputFile& file, std::vector<TextNote>& notes) {
+  void report_notes(const InputFile& file, std::vector<TextNote>& notes, bool in_record = false) {
     // A comma after a statement's last value is noted when the next
     // statement begins: the line's blanks may have come in the batch before.
     std::set<std::uint64_t> blank_lines = {last_blank_line_};
@@ -110,12 +156,58 @@ private:
       last_blank_line_ = note.where.line;
     }
     for (const TextNote& note : notes) {
+      if (note.kind == TextNote::Kind::null_value || note.kind == TextNote::Kind::slash) {
+        if (!in_record) unset_value(file, note);
+        continue;
+      }
       if (note.kind != TextNote::Kind::digit_comma || !blank_lines.contains(note.where.line)) continue;
       error(file, note.where, "decimal-comma",
             quote_token(note.before + "," + note.after) + " is read as two values, " + note.before + " and " +
                 note.after + "; for a decimal point write " + note.before + "." + note.after);
     }
+    if (in_record) record_unset_values(notes);
     notes.clear();
+  }
+
+  // A null value or a slash outside the records: the item keeps what it
+  // had (zero at the start).
+  void unset_value(const InputFile& file, const TextNote& note) {
+    const bool slash = note.kind == TextNote::Kind::slash;
+    error(file, note.where, slash ? "slash" : "null-value",
+          std::string(slash ? "a slash ends the statement early" : "an empty value (',,' or 'n*')") +
+              ": the items it leaves keep their earlier value (0 at the start), not a value of this line");
+  }
+
+  // Null values and a slash in a record: each null leaves the next unset
+  // field, a slash all fields after it; tirovan reuses the previous
+  // record's values for them.
+  void record_unset_values(const std::vector<TextNote>& notes) {
+    const std::span<const std::uint8_t> given = file_->given();
+    const bool first = record_ == 1;
+    const std::string previous = first ? "value from before the first record (0)" : "previous record's value";
+    const std::string previous_all = first ? "values from before the first record (0)" : "previous record's values";
+    std::size_t field = 0;
+    const auto next_unset = [&] {
+      while (field < given.size() && given[field] != 0) ++field;
+      return field;
+    };
+    for (const TextNote& note : notes) {
+      if (note.kind == TextNote::Kind::null_value) {
+        const std::size_t f = next_unset();
+        if (f >= given.size()) continue;
+        error(measurement_file_, note.where, "null-value",
+              "an empty value (',,' or 'n*') leaves " + field_name(f) + " unset: tirovan reuses the " + previous +
+                  (f >= driver::leading_fields && f % 2 == 0 ? " (its dark-corrected signal, corrected again)" : ""));
+        ++field;
+      } else if (note.kind == TextNote::Kind::slash) {
+        const std::size_t f = next_unset();
+        if (f >= given.size()) continue;
+        error(measurement_file_, note.where, "slash",
+              "a slash ends the record before " + field_name(f) + ": for " + std::to_string(given.size() - f) +
+                  (given.size() - f == 1 ? " field" : " fields") + " tirovan reuses the " + previous_all);
+        field = given.size();
+      }
+    }
   }
 
   void bad_part(const InputFile& file, const ReadFailure& failure, driver::InputPart part) {
@@ -142,7 +234,11 @@ private:
       calibration_read_ = true;
     } catch (const ReadFailure& failure) {
       report_notes(calibration_file_, reader->notes());
-      bad_part(calibration_file_, failure, reader->part());
+      if (!header_lines_wrong(*reader, failure.number() == runtime::IoFailure::syntax_error &&
+                                           reader->part() == driver::InputPart::calibration_count))
+        bad_part(calibration_file_, failure, reader->part());
+      flush();
+      return;
     } catch (const runtime::Failure& failure) {
       error(calibration_file_, reader->value_position(), "count-limit",
             failure_text(calibration_file_, *reader, failure)
@@ -152,6 +248,7 @@ private:
       return;
     }
     report_notes(calibration_file_, reader->notes());
+    header_lines_wrong(*reader, false);
     for (std::size_t i = 0; i < calibration_.size(); ++i) {
       if (!(calibration_[i] > 0)) {
         error(calibration_file_, calibration_at_[i], "calibration",
@@ -163,7 +260,29 @@ private:
     lang_lists_wavelengths_ =
         !lang_wavelength_.empty() && std::all_of(lang_wavelength_.begin(), lang_wavelength_.end(),
                                                  [](float w) { return w >= min_wavelength && w <= max_wavelength; });
+    if (calibration_read_ && !lang_lists_wavelengths_ && !lang_wavelength_at_.empty()) {
+      warning(calibration_file_, lang_wavelength_at_[0], "lang-wavelengths",
+              "lang.dat's wavelength line " + text::list(lang_wavelength_) +
+                  " holds no wavelengths in nm (placeholders?): the order of its calibration signals cannot be "
+                  "compared with dane.dat's channels");
+    }
     flush();
+  }
+
+  // lang.dat with 7 or 9 lines of text before the count: the count line
+  // taken as the eighth text line, or a text line read as the count.
+  // `count_is_text`: the count statement met text. True when reported.
+  bool header_lines_wrong(const driver::InputText& reader, bool count_is_text) {
+    const std::vector<std::string>& header = reader.header_texts();
+    const bool count_in_header = header.size() == driver::calibration_header_lines && lone_integer(header.back());
+    if (!count_in_header && !count_is_text) return false;
+    const std::size_t lines = leading_text_lines(calibration_file_.path);
+    if (lines == static_cast<std::size_t>(driver::calibration_header_lines)) return false;
+    error(calibration_file_, {lines + 1, 1}, "lang-header",
+          "lang.dat has " + std::to_string(lines) + " lines of text before the count; it needs 8 (" +
+              (count_in_header ? "the count " + header.back() + " is read as text and a wavelength as the count)"
+                               : "a line of text is read as the count)"));
+    return true;
   }
 
   void check_measurements() {
@@ -197,7 +316,13 @@ private:
       file.read_header();
     } catch (const ReadFailure& failure) {
       report_notes(measurement_file_, file.notes());
-      bad_part(measurement_file_, failure, file.part());
+      if (file.starts_with_byte_order_mark() || failure.token().starts_with("\xEF\xBB\xBF")) {
+        error(measurement_file_, failure.where(), "byte-order-mark",
+              "dane.dat starts with a byte-order mark (bytes EF BB BF) that tirovan reads as part of the channel "
+              "count: save the file without it (UTF-8 without BOM, or plain ASCII)");
+      } else {
+        bad_part(measurement_file_, failure, file.part());
+      }
       return false;
     } catch (const runtime::Failure& failure) {
       const TextPosition at = file.channel_count_at();
@@ -219,6 +344,10 @@ private:
                 std::to_string(calibration_count_) + " (" + location(calibration_file_, count_position_) +
                 "): channels are paired by position");
     }
+    if (channel_count <= 0) {
+      error(measurement_file_, channel_at, "channel-count",
+            "channel count " + std::to_string(channel_count) + ": tirovan retrieves no channel");
+    }
     if (declared_ <= 0) {
       warning(measurement_file_, declared_at, "record-count",
               "measurement count " + std::to_string(declared_) + ": tirovan reads no record");
@@ -235,6 +364,11 @@ private:
       if (w * 0.001f == 0.0f) {
         error(measurement_file_, wavelength_at_[i], "wavelength-zero",
               channel + " has wavelength " + number(w) + " nm: tirovan stops (zero raised to a negative power)");
+      } else if (limits::wavelength_in_micrometres(static_cast<double>(w))) {
+        wavelengths_usable_ = false;
+        error(measurement_file_, wavelength_at_[i], "wavelength-units",
+              channel + " has wavelength " + number(w) + ", below 200 nm: wavelengths are in nanometres (" +
+                  number(w * 1000.0f) + " nm, not " + number(w) + " um)");
       } else if (!(w >= min_wavelength && w <= max_wavelength)) {
         warning(measurement_file_, wavelength_at_[i], "wavelength-range",
                 channel + " has wavelength " + number(w) + " nm, outside 300-2500 nm (nanometres expected)");
@@ -286,7 +420,8 @@ private:
       error(measurement_file_, {}, "open", "cannot be read");
       return false;
     }
-    report_notes(measurement_file_, file.notes());
+    record_ = number_in_file;
+    report_notes(measurement_file_, file.notes(), true);
     m_ = file.measurement();
     check_values();
     return true;
@@ -305,11 +440,17 @@ private:
             "day " + std::to_string(m_.day) + " does not exist in month " + std::to_string(m_.month) + " of " +
                 std::to_string(m_.year) + " (" + std::to_string(days_in_month(m_.year, m_.month)) + " days)");
     }
-    if (!(m_.hour >= 0 && m_.hour <= 24)) {
-      warning(measurement_file_, at(hour), "hour", "hour " + number(m_.hour) + " is outside 0-24");
+    // An hour or minute out of range is a typing error, not a Sun below
+    // the horizon: the Sun is not looked at.
+    const bool hour_ok = limits::hour_valid(static_cast<double>(m_.hour));
+    const bool minute_ok = limits::minute_valid(static_cast<double>(m_.minute));
+    if (!hour_ok) {
+      error(measurement_file_, at(hour), "hour",
+            "hour " + number(m_.hour) + " is outside 0-23 (UT): tirovan computes the Sun for an impossible time");
     }
-    if (!(m_.minute >= 0 && m_.minute < 60)) {
-      warning(measurement_file_, at(minute), "minute", "minute " + number(m_.minute) + " is outside 0-59");
+    if (!minute_ok) {
+      error(measurement_file_, at(minute), "minute",
+            "minute " + number(m_.minute) + " is outside 0-59: tirovan computes the Sun for another time");
     }
     if (!(m_.lon >= -180 && m_.lon <= 180)) {
       error(measurement_file_, at(lon), "longitude", "longitude " + number(m_.lon) + " is outside -180..180 deg");
@@ -317,9 +458,15 @@ private:
     if (!(m_.lat >= -90 && m_.lat <= 90)) {
       error(measurement_file_, at(lat), "latitude", "latitude " + number(m_.lat) + " is outside -90..90 deg");
     }
-    if (!(m_.pressure >= min_pressure && m_.pressure <= max_pressure)) {
-      warning(measurement_file_, at(pressure), "pressure",
-              "pressure " + number(m_.pressure) + " hPa is outside 300-1100 hPa");
+    if (!limits::pressure_valid(static_cast<double>(m_.pressure))) {
+      error(measurement_file_, at(pressure), "pressure",
+            "pressure " + number(m_.pressure) + " hPa is outside 500-1100 hPa" +
+                (m_.pressure >= 50 && m_.pressure <= 110 ? " (kPa? " + number(m_.pressure * 10.0f) + " hPa)" : "") +
+                ": the Rayleigh optical depth is wrong");
+    } else if (limits::pressure_maybe_mmhg(static_cast<double>(m_.pressure))) {
+      warning(measurement_file_, at(pressure), "pressure-mmhg",
+              "pressure " + number(m_.pressure) + " hPa is that of a high mountain station; if it is mmHg, it is " +
+                  fixed(static_cast<double>(m_.pressure) * hpa_per_mmhg, 1) + " hPa");
     }
     bool all_positive = channels_ > 0;
     double log_sum = 0;
@@ -327,7 +474,12 @@ private:
     const std::span<const float> signal = file_->raw_signals();
     for (std::size_t i = 0; i < channels_; ++i) {
       const float corrected = corrected_signal[i]; // as tirovan forms it
-      if (!(corrected > 0)) {
+      if (!std::isfinite(corrected)) {
+        all_positive = false;
+        error(measurement_file_, at(8 + 2 * i), "not-finite",
+              "channel " + std::to_string(i + 1) + ": signal " + number(signal[i]) + " minus dark " + number(dark[i]) +
+                  " is " + number(corrected) + " in single precision: tirovan's AOT is not finite");
+      } else if (!(corrected > 0)) {
         all_positive = false;
         error(measurement_file_, at(8 + 2 * i + 1), "dark-signal",
               "dark signal " + number(dark[i]) + " of channel " + std::to_string(i + 1) + " is not below its signal " +
@@ -336,27 +488,114 @@ private:
         log_sum += std::log(static_cast<double>(corrected));
       }
     }
-    if (!month_ok) return;
+    aot_.assign(channels_, std::numeric_limits<double>::quiet_NaN());
+    if (!month_ok || !hour_ok || !minute_ok) return;
     driver::Measurement sun = m_;
     const driver::SunResult located = driver::locate_sun(sun);
     if (located.stop) {
       error(measurement_file_, at(hour), "sun-too-low",
-            "the Sun is " + fixed(static_cast<double>(sun.zenith - horizon_deg), 2) +
-                " deg below the horizon at this time (UT): beyond 6 deg tirovan stops (no air mass)");
+            located.stop->cause == driver::StopCause::solar_position
+                ? std::string("no solar position for this time and place: tirovan stops")
+                : "the Sun is " + fixed(static_cast<double>(sun.zenith - horizon_deg), 2) +
+                      " deg below the horizon at this time (UT): beyond 6 deg tirovan stops (no air mass)");
       return;
     }
-    if (sun.zenith > horizon_deg) {
-      warning(measurement_file_, at(hour), "sun-below-horizon",
-              "the Sun is " + fixed(static_cast<double>(sun.zenith - horizon_deg), 2) +
-                  " deg below the horizon at this time (UT)");
+    const double depression = static_cast<double>(sun.zenith - horizon_deg); // [deg] below the horizon
+    const limits::SunBelow below = limits::sun_below(depression);
+    if (below == limits::SunBelow::error) {
+      error(measurement_file_, at(hour), "sun-below-horizon",
+            "the Sun is " + fixed(depression, 2) +
+                " deg below the horizon at this time (UT): no direct-sun measurement; " + aot_causes);
+      return;
     }
-    if (all_positive) add_to_day(static_cast<double>(sun.time), log_sum / static_cast<double>(channels_));
+    if (below == limits::SunBelow::warning) {
+      warning(measurement_file_, at(hour), "sun-below-horizon",
+              "the Sun is " + fixed(depression, 2) + " deg below the horizon at this time (UT)");
+    }
+    if (wavelengths_usable_) check_aot(sun);
+    if (all_positive) add_to_day(static_cast<double>(sun.time), log_sum / static_cast<double>(channels_), sun);
+  }
+
+  // Each channel's AOT as tirovan retrieves it: above the top of the
+  // atmosphere, outside the plausible range, not finite, out of line with
+  // the other channels.
+  void check_aot(driver::Measurement& sun) {
+    const std::span<const float> corrected = file_->signals();
+    std::vector<std::size_t> implausible;
+    bool above_reported = false;
+    for (std::size_t i = 0; i < channels_; ++i) {
+      if (!(corrected[i] > 0) || !std::isfinite(corrected[i]) || i >= calibration_.size() || !(calibration_[i] > 0) ||
+          wavelength_[i] * 0.001f == 0.0f)
+        continue;
+      const double top = static_cast<double>(calibration_[i]) * static_cast<double>(sun.factor);
+      if (static_cast<double>(corrected[i]) > top) {
+        if (!above_reported) {
+          error(measurement_file_, at(8 + 2 * i), "above-toa",
+                "channel " + std::to_string(i + 1) + ": the dark-corrected signal " + number(corrected[i]) +
+                    " is above V0 x F = " + text::shortest(static_cast<float>(top)) +
+                    ", the signal at the top of the atmosphere: signals and V0 are in different units (mV "
+                    "against V?), or V0 is too small");
+        }
+        above_reported = true;
+        continue;
+      }
+      const driver::ChannelResult r = driver::channel_aot(sun, i, wavelength_[i], calibration_[i], corrected[i]);
+      if (r.stop) continue;
+      const double aot = static_cast<double>(r.aot);
+      if (!std::isfinite(aot)) {
+        error(measurement_file_, at(8 + 2 * i), "not-finite",
+              "channel " + std::to_string(i + 1) + ": the AOT is " + number(r.aot) + " (not finite)");
+        continue;
+      }
+      aot_[i] = aot;
+      if (!limits::aot_plausible(aot)) implausible.push_back(i);
+    }
+    if (!implausible.empty()) {
+      std::string list;
+      for (const std::size_t i : implausible) {
+        list += (list.empty() ? "" : ", ") + number(wavelength_[i]) + " nm " + number(aot_[i]);
+      }
+      error(measurement_file_, at(8 + 2 * implausible.front()), "aot-range",
+            "record " + std::to_string(record_) + ": AOT " + list + " outside " + number(aot_floor) + ".." +
+                number(aot_ceiling) + " (air mass " + number(static_cast<double>(sun.air_mass)) + "): " + aot_causes);
+    }
+    check_spectrum();
+  }
+
+  // An AOT out of line with the Angstrom law ln AOT = ln beta - alpha ln
+  // lambda (Angstrom 1929, Geogr. Ann. 11, 156) fitted through the other
+  // channels: a channel that follows no smooth spectrum has another
+  // channel's calibration or signal.
+  void check_spectrum() {
+    std::vector<std::size_t> usable;
+    for (std::size_t i = 0; i < channels_; ++i) {
+      if (aot_[i] > 0 && wavelength_[i] >= min_wavelength && wavelength_[i] <= max_wavelength) usable.push_back(i);
+    }
+    if (usable.size() < min_spectrum_channels) return;
+    std::size_t worst = usable.size();
+    double worst_residual = 0, worst_expected = 0;
+    for (const std::size_t k : usable) {
+      analysis::LineSums sums;
+      for (const std::size_t i : usable) {
+        if (i != k) sums.add(std::log(static_cast<double>(wavelength_[i])), std::log(aot_[i]));
+      }
+      const analysis::Line line = sums.line();
+      const double expected = line.intercept + line.slope * std::log(static_cast<double>(wavelength_[k]));
+      const double residual = std::log(aot_[k]) - expected;
+      if (std::isfinite(residual) && std::fabs(residual) > std::fabs(worst_residual))
+        worst = k, worst_residual = residual, worst_expected = std::exp(expected);
+    }
+    if (worst == usable.size() || !limits::out_of_spectrum(aot_[worst], worst_expected)) return;
+    error(measurement_file_, at(8 + 2 * worst), "spectrum",
+          "record " + std::to_string(record_) + ": AOT " + number(aot_[worst]) + " at " + number(wavelength_[worst]) +
+              " nm is out of line with the other channels' Angstrom law (" + number(worst_expected) +
+              "): channels in another order, swapped columns, or V0 of another channel");
   }
 
   // Local time instead of UT shifts the whole day: the signals peak (the
   // Sun is highest) a whole number of hours away from solar noon at the
   // site's longitude.
-  void add_to_day(double time, double log_signal) {
+  void add_to_day(double time, double log_signal, const driver::Measurement& sun) {
     if (day_.time.empty() || day_.year != m_.year || day_.month != m_.month || day_.day != m_.day ||
         day_.lon != m_.lon || day_.lat != m_.lat) {
       finish_day();
@@ -365,9 +604,19 @@ private:
     }
     day_.time.push_back(time);
     day_.log_signal.push_back(log_signal);
+    day_.aot_on_inverse_mass.resize(channels_);
+    day_.low_x.resize(channels_, std::numeric_limits<double>::infinity());
+    day_.high_x.resize(channels_, -std::numeric_limits<double>::infinity());
+    const double x = 1.0 / static_cast<double>(sun.air_mass);
+    for (std::size_t i = 0; i < channels_; ++i) {
+      if (!std::isfinite(aot_[i])) continue;
+      day_.aot_on_inverse_mass[i].add(x, aot_[i]);
+      day_.low_x[i] = std::min(day_.low_x[i], x), day_.high_x[i] = std::max(day_.high_x[i], x);
+    }
   }
 
   void finish_day() {
+    check_air_mass_dependence();
     const std::optional<double> peak = signal_peak(day_);
     if (peak) {
       const double noon = solar_noon(day_);
@@ -384,6 +633,36 @@ private:
     }
     day_.time.clear();
     day_.log_signal.clear();
+    day_.aot_on_inverse_mass.clear();
+    day_.low_x.clear();
+    day_.high_x.clear();
+  }
+
+  // A wrong V0 by a factor k adds ln(k) / m to the AOT; times off by hours
+  // (a time zone, a longitude of the wrong sign) scale the total optical
+  // depth by m_true / m_used. Both make the day's AOT a line in 1 / m with
+  // a slope that aerosol, which does not know the air mass, seldom has.
+  // Reported once per day, for the channel whose AOT changes most.
+  void check_air_mass_dependence() {
+    std::size_t worst = channels_;
+    double worst_change = 0, worst_slope = 0;
+    for (std::size_t i = 0; i < day_.aot_on_inverse_mass.size(); ++i) {
+      const analysis::LineSums& sums = day_.aot_on_inverse_mass[i];
+      if (sums.count() < min_day_records) continue;
+      const analysis::Line line = sums.line();
+      const double change = std::fabs(line.slope) * (day_.high_x[i] - day_.low_x[i]);
+      if (!limits::follows_air_mass(line.slope, change)) continue;
+      if (change > worst_change) worst = i, worst_change = change, worst_slope = line.slope;
+    }
+    if (worst == channels_) return;
+    error(measurement_file_, day_.first, "air-mass",
+          "on " + format_date({day_.year, day_.month, day_.day}) + " the AOT at " + number(wavelength_[worst]) +
+              " nm follows the air mass: it changes by " + number(worst_change) + " over 1/m " +
+              number(day_.low_x[worst]) + ".." + number(day_.high_x[worst]) + " (slope " + number(worst_slope) +
+              " against 1/m; " + (worst_slope > 0 ? "lowest at low Sun" : "highest at low Sun") +
+              "), far more than aerosol does: times not in UT (a time zone), the longitude's sign, or V0 off by a "
+              "factor of about " +
+              fixed(std::exp(std::fabs(worst_slope)), 2));
   }
 
   // Time [h] of the highest Sun as the signals show it: the vertex of a
@@ -462,10 +741,24 @@ private:
   std::vector<float> wavelength_;
   std::vector<TextPosition> wavelength_at_;
   driver::Measurement m_; // kept from record to record, as tirovan keeps it
+  std::uint64_t record_ = 0;
+  bool wavelengths_usable_ = true; // false: wavelengths in micrometres, every AOT meaningless
+  std::vector<double> aot_;        // the last record's AOT per channel; NaN where not retrieved
   DaySeries day_;
 };
 
 } // namespace
+
+bool limits::out_of_spectrum(double aot, double expected) {
+  constexpr double ratio = 1.6, difference = 0.03;
+  return aot > 0 && expected > 0 && std::fabs(std::log(aot / expected)) > std::log(ratio) &&
+         std::fabs(aot - expected) > difference;
+}
+
+bool limits::follows_air_mass(double slope, double change) {
+  constexpr double max_slope = 0.1, max_change = 0.03;
+  return std::isfinite(change) && std::fabs(slope) > max_slope && change > max_change;
+}
 
 std::string format_diagnostic(const Diagnostic& d) {
   std::string text = d.file;
@@ -495,10 +788,21 @@ std::string plural(std::uint64_t n, const char* word) { return std::to_string(n)
 void add_check_command(CLI::App& app) {
   auto options = std::make_shared<CheckOptions>();
   CLI::App* command = app.add_subcommand("check", "Check lang.dat and dane.dat and report every problem");
-  command->footer("Reads both files as tirovan reads them and writes nothing. Each problem is one line on standard\n"
-                  "output, FILE:LINE:COLUMN: error|warning: TEXT [rule], then a summary line. Errors are what\n"
-                  "stops tirovan or makes its results wrong; warnings are what looks suspicious.\n"
-                  "Exit status: 0 clean, 1 warnings only, 2 errors.");
+  command->footer(
+      "Reads DIR/lang.dat and DIR/dane.dat as tirovan reads them, retrieves every record with tirovan's own\n"
+      "procedures, and writes no file. Each problem is one line on standard output,\n"
+      "FILE:LINE:COLUMN: error|warning: TEXT [rule], then a summary line on standard output.\n"
+      "Errors are what stops tirovan or makes its results wrong; warnings are what looks suspicious.\n"
+      "Rules (see docs/companion.md):\n"
+      "  reading:  bad-number decimal-comma null-value slash early-end extra-records count-limit\n"
+      "            byte-order-mark lang-header open\n"
+      "  layout:   channel-count channel-order wavelength-differs lang-wavelengths record-count\n"
+      "  values:   month day hour minute longitude latitude pressure pressure-mmhg wavelength-zero\n"
+      "            wavelength-units wavelength-range calibration dark-signal not-finite\n"
+      "  the Sun:  sun-below-horizon (error beyond 1 deg, warning 0-1 deg) sun-too-low local-time\n"
+      "  physics:  above-toa (signal above V0 x F) aot-range (AOT outside -0.02..5) spectrum (a channel off\n"
+      "            the Angstrom law of the others) air-mass (a day's AOT following 1/m)\n"
+      "Exit status: 0 clean, 1 warnings only, 2 errors.");
   command
       ->add_option("DIR", options->folder,
                    "Folder with lang.dat and dane.dat; diagnostics name the files as "

@@ -95,6 +95,13 @@ std::string tick_label(double value, double step) {
   return text::fixed(value, decimals);
 }
 
+// "hh:mm" of a time of day [h].
+std::string clock_label(double hours) {
+  const long minutes = std::lround(hours * 60.0);
+  const long wrapped = ((minutes % 1440) + 1440) % 1440;
+  return text::padded(wrapped / 60, 2) + ":" + text::padded(wrapped % 60, 2);
+}
+
 struct Axis {
   double min = 0, max = 1;
   Ticks ticks;
@@ -305,7 +312,8 @@ private:
       const double x = std::round(px(v)) + 0.5;
       cairo_move_to(cr_, x, plot_.y1), cairo_line_to(cr_, x, plot_.y1 + tick_length);
       cairo_stroke(cr_);
-      show_text(cr_, tick_label(v, x_.ticks.step), x, plot_.y1 + tick_length + 4, 0.5, 0);
+      show_text(cr_, figure_.x_clock ? clock_label(v) : tick_label(v, x_.ticks.step), x, plot_.y1 + tick_length + 4,
+                0.5, 0);
     });
     for_each_tick(y_, [&](double v) {
       const double y = std::round(py(v)) + 0.5;
@@ -326,8 +334,11 @@ private:
       const std::size_t n = std::min(s.x.size(), s.y.size());
       set_colour(cr_, series_colour(s, k));
       if (s.style == Series::Style::line || s.style == Series::Style::line_points) {
+        const std::vector<std::size_t> breaks = gap_breaks(std::span(s.x).first(n));
+        auto next_break = breaks.begin();
         bool pen_down = false;
         for (std::size_t i = 0; i < n; ++i) {
+          if (next_break != breaks.end() && *next_break == i) pen_down = false, ++next_break;
           if (!finite_point(s, i)) {
             pen_down = false;
             continue;
@@ -465,6 +476,23 @@ Ticks nice_ticks(double lo, double hi, int target_count, bool loose) {
   const double first = loose ? std::floor(lo / step) * step : std::ceil(lo / step - 1e-9) * step;
   const double last = loose ? std::ceil(hi / step) * step : std::floor(hi / step + 1e-9) * step;
   return {first, last, step};
+}
+
+std::vector<std::size_t> gap_breaks(std::span<const double> x, double factor) {
+  std::vector<double> steps;
+  for (std::size_t i = 1; i < x.size(); ++i) {
+    const double step = x[i] - x[i - 1];
+    if (std::isfinite(step) && step > 0) steps.push_back(step);
+  }
+  std::vector<std::size_t> breaks;
+  if (steps.empty()) return breaks;
+  const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+  std::nth_element(steps.begin(), middle, steps.end());
+  const double limit = factor * *middle;
+  for (std::size_t i = 1; i < x.size(); ++i) {
+    if (x[i] - x[i - 1] > limit) breaks.push_back(i);
+  }
+  return breaks;
 }
 
 void draw(const Figure& figure, const std::string& svg_path, const std::string& png_path) {

@@ -56,12 +56,16 @@ std::string stop_text(const driver::Stop& stop, const driver::Measurement& m, st
   return "tirovan stops";
 }
 
-std::int64_t day_key(const Record& record, std::int64_t previous) {
+std::int64_t day_key(const Record& record, std::int64_t previous, bool local_solar) {
   if (!record.has_time) return previous;
-  return days_from_civil(record.time.date.year, record.time.date.month, record.time.date.day);
+  const std::int64_t utc_day = days_from_civil(record.time.date.year, record.time.date.month, record.time.date.day);
+  if (!local_solar) return utc_day;
+  // UT + lon / 15 h, as a fraction of a day: lon / 360.
+  const double local = record.time.fraction_of_day + static_cast<double>(record.m.lon) / 360.0;
+  return std::isfinite(local) ? utc_day + static_cast<std::int64_t>(std::floor(local)) : utc_day;
 }
 
-DayIndex index_days(const InputFile& measurements) {
+DayIndex index_days(const InputFile& measurements, bool local_solar) {
   DayIndex index;
   struct stat status {};
   if (::stat(measurements.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return index;
@@ -74,12 +78,13 @@ DayIndex index_days(const InputFile& measurements) {
       try {
         file->read_record();
         const driver::Measurement& m = file->measurement();
+        record.m.lon = m.lon;
         record.has_time =
             utc_time(m.year, m.month, m.day, static_cast<double>(m.hour), static_cast<double>(m.minute), record.time);
       } catch (const textio::ReadFailure& failure) {
         if (failure.number() == runtime::IoFailure::end_of_file) break;
       }
-      key = day_key(record, key);
+      key = day_key(record, key, local_solar);
       if (key != no_day && latest != no_day && key < latest) index.in_order = false;
       if (key != no_day) latest = std::max(latest, key);
       ++index.records[key];

@@ -140,7 +140,7 @@ public:
   void run() {
     Progress progress(options_.progress, reader_.declared_count());
     if (hold_days_) {
-      const DayIndex index = index_days(reader_.measurement_file());
+      const DayIndex index = index_days(reader_.measurement_file(), options_.local_solar_day);
       if (!index.in_order) {
         // Interleaved or unsorted: hold each date's records until all of
         // them are in (the read-ahead counted them).
@@ -164,7 +164,7 @@ public:
         ++summary_.records;
         continue;
       }
-      key = day_key(record, key);
+      key = day_key(record, key, options_.local_solar_day);
       if (expected_.empty()) { // in date order: a new date closes the day before
         if (!open_.empty() && open_.begin()->first != key) finish_day(open_.begin());
         open_[key].push_back(std::move(record));
@@ -221,7 +221,7 @@ private:
       std::string stem = options_.plot_folder + "/aot_" + format_date(civil_from_days(at->first));
       const int repeat = ++figures_of_date_[stem];
       if (repeat > 1) stem.append("_").append(std::to_string(repeat));
-      draw_day(day, reader_.wavelengths(), reader_.angstrom_window(), stem);
+      draw_day(day, reader_.wavelengths(), reader_.angstrom_window(), stem, options_.local_solar_day);
       summary_.figures.push_back(stem + ".svg");
     }
     open_.erase(at);
@@ -250,13 +250,21 @@ std::vector<std::string> report_columns(std::span<const float> wavelengths, cons
 }
 
 void draw_day(std::span<const Record> day, std::span<const float> wavelengths, const AngstromWindow& window,
-              const std::string& stem) {
+              const std::string& stem, bool local_solar) {
+  // Time of day [h]: UTC, or local mean solar time UT + lon / 15 h.
+  const auto hour_of = [local_solar](const Record& r) {
+    const double utc = r.time.fraction_of_day * hours_per_day;
+    if (!local_solar) return utc;
+    const double local = utc + static_cast<double>(r.m.lon) / 15.0;
+    return local - hours_per_day * std::floor(local / hours_per_day);
+  };
+  const std::string time_label = local_solar ? "Local solar time, UT + lon/15 [hh:mm]" : "Time of day, UTC [hh:mm]";
   const Record* first = nullptr;
   double earliest = hours_per_day, latest = 0;
   for (const Record& r : day) {
     if (!r.has_time || r.flags.skipped()) continue;
     if (first == nullptr) first = &r;
-    const double hour = r.time.fraction_of_day * hours_per_day;
+    const double hour = hour_of(r);
     earliest = std::min(earliest, hour), latest = std::max(latest, hour);
   }
   if (first == nullptr) return;
@@ -266,8 +274,10 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
   const std::string site =
       text::fixed(std::fabs(static_cast<double>(first->m.lat)), 2) + "\u00b0 " + (first->m.lat < 0 ? "S" : "N") + ", " +
       text::fixed(std::fabs(static_cast<double>(first->m.lon)), 2) + "\u00b0 " + (first->m.lon < 0 ? "W" : "E");
-  Figure aot{"Aerosol optical thickness, " + format_date(first->time.date) + " (" + site + ")",
-             "Time of day, UTC [h]",
+  const CivilDate date = local_solar ? civil_from_days(day_key(*first, no_day, true)) : first->time.date;
+  Figure aot{"Aerosol optical thickness, " + format_date(date) + (local_solar ? ", local solar day" : "") + " (" +
+                 site + ")",
+             time_label,
              "AOT [1]",
              {}};
   aot.series.resize(wavelengths.size());
@@ -278,7 +288,7 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
   Series alpha{"\u03b1 " + wavelength_list(wavelengths, window.channels()) + " nm", {}, {}, style, 0};
   for (const Record& r : day) {
     if (!r.has_time || r.flags.skipped()) continue;
-    const double hour = r.time.fraction_of_day * hours_per_day;
+    const double hour = hour_of(r);
     for (std::size_t i = 0; i < wavelengths.size(); ++i) {
       aot.series[i].x.push_back(hour);
       aot.series[i].y.push_back(static_cast<double>(r.aot[i]));
@@ -286,10 +296,14 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
     alpha.x.push_back(hour);
     alpha.y.push_back(r.angstrom);
   }
-  const AxisRange hours{std::floor(earliest), std::max(std::ceil(latest), std::floor(earliest) + 1)};
+  // Whole hours around the data with room, so that no marker sits on the frame.
+  constexpr double room = 0.1; // [h]
+  const AxisRange hours{std::floor(earliest - room), std::max(std::ceil(latest + room), std::floor(earliest) + 1)};
   aot.x_range = hours;
-  Figure angstrom{"", "Time of day, UTC [h]", "\u00c5ngstr\u00f6m exponent [1]", {std::move(alpha)}};
+  aot.x_clock = true;
+  Figure angstrom{"", time_label, "\u00c5ngstr\u00f6m exponent [1]", {std::move(alpha)}};
   angstrom.x_range = hours;
+  angstrom.x_clock = true;
   angstrom.height = 300;
   const Figure panels[] = {std::move(aot), std::move(angstrom)};
   draw_stacked(panels, stem + ".svg", stem + ".png");
@@ -373,23 +387,28 @@ void add_report_command(CLI::App& app) {
   auto options = std::make_shared<ReportOptions>();
   CLI::App* command =
       app.add_subcommand("report", "Write AOT, Angstrom exponent and AOT at 500/550 nm as CSV, plot each day");
-  command->footer(
-      "Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
-      "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
-      "zenith_deg, air_mass, aot_<wavelength>nm per channel, the Angstrom exponent fitted over the\n"
-      "channels within 440-870 nm, AOT at 500 and 550 nm from the bracketing channels, source_line\n"
-      "and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
-      "on standard error. Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
+  command->footer("Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
+                  "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
+                  "zenith_deg, air_mass, aot_<wavelength>nm per channel, the Angstrom exponent fitted over the\n"
+                  "channels within 440-870 nm, AOT at 500 and 550 nm from the bracketing channels, source_line\n"
+                  "and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
+                  "on standard error. Writes: the CSV to -o FILE (replaced atomically) or standard output; figures to\n"
+                  "--plot-dir; warnings and the summary to standard error; never lang.dat or dane.dat.\n"
+                  "Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
   command->add_option("DIR", options->folder, "Folder with lang.dat and dane.dat")->capture_default_str();
   command->add_option("-o,--output", options->output, "CSV file to write (default: standard output)");
   command->add_option("--plot-dir", options->plot_folder,
-                      "Write one figure per day here (aot_YYYY-MM-DD.svg and .png): AOT per channel and the "
-                      "Angstrom exponent against the time of day");
+                      "Write one figure per day (UTC date) into this folder, created if missing: "
+                      "aot_YYYY-MM-DD.svg and .png, AOT per channel and the Angstrom exponent against the time of "
+                      "day (hh:mm UTC); lines break across gaps of more than 3 times the usual spacing");
   command->add_option("--max-warnings", options->max_warnings, "Warnings shown per kind (0: all)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{0}, std::size_t{1000000000}));
   add_screening_options(*command, options->screen, options->drop_flagged, options->screening);
   add_uncertainty_options(*command, options->uncertainty);
+  command->add_flag("--local-solar-day", options->local_solar_day,
+                    "Group days (figures, screening) by local mean solar time UT + lon/15 h instead of the UTC "
+                    "date, for stations far from Greenwich whose day spans UTC midnight; figures show that time");
   command->callback([options] {
     options->progress = ::isatty(STDERR_FILENO) != 0;
     const ReportSummary summary = write_report(*options, [](const std::string& text) { print_err(text); });

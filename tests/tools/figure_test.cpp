@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +78,21 @@ TEST(Figure, NiceTicks) {
     EXPECT_NEAR(t.first, c.expected.first, 1e-12) << c.lo << " " << c.hi;
     EXPECT_NEAR(t.last, c.expected.last, 1e-12) << c.lo << " " << c.hi;
     EXPECT_NEAR(t.step, c.expected.step, 1e-12) << c.lo << " " << c.hi;
+  }
+}
+
+// A line breaks where x jumps by more than three times the median spacing
+// (a cloud, a night), not at a spacing of exactly three times it.
+TEST(Figure, LinesBreakAcrossGaps) {
+  struct Case {
+    std::vector<double> x;
+    std::vector<std::size_t> breaks;
+  };
+  const double nan = std::nan("");
+  for (const Case& c : {Case{{0, 1, 2, 3, 4}, {}}, Case{{0, 1, 2, 3, 10, 11, 12}, {4}}, Case{{0, 1, 2, 5, 6}, {}},
+                        Case{{0, 1, 2, 5.001, 6}, {3}}, Case{{0, 0.5, 1, 9, 9.5, 10, 20}, {3, 6}},
+                        Case{{0, nan, 1, 2, 3, 9}, {5}}, Case{{}, {}}, Case{{4}, {}}}) {
+    EXPECT_EQ(gap_breaks(c.x), c.breaks) << c.x.size();
   }
 }
 

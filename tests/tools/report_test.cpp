@@ -280,6 +280,29 @@ TEST(Report, InterleavedDaysAreGroupedByDate) {
   EXPECT_TRUE(dir.read("plots/aot_2024-06-15_2.svg").empty());
 }
 
+// A station at 150 deg W measures from 08:00 to 16:15 local solar time,
+// 18:00 to 02:15 UT: its day spans two UTC dates, one local solar day.
+TEST(Report, LocalSolarDayKeepsAStationsDayTogether) {
+  const test::TempDir dir;
+  dir.write("lang.dat", test::calibration_file({1.52f, 1.31f}));
+  std::string dane = "2 12\n500 870\n";
+  for (int k = 0; k < 12; ++k) {
+    const int minutes = 18 * 60 + 45 * k; // UT, from 18:00 on 15 June
+    dane += std::to_string(15 + minutes / 1440) + " 6 2024 " + std::to_string(minutes % 1440 / 60) + " " +
+            std::to_string(minutes % 60) + " -150.0 20.0 1013 1.2 0.01 1.0 0.02\n";
+  }
+  dir.write("dane.dat", dane);
+  for (const bool local : {false, true}) {
+    SCOPED_TRACE(local);
+    const std::string plots = local ? "local" : "utc";
+    const test::ToolsRun run =
+        test::run_tools(dir, "report -o out.csv --plot-dir " + plots + (local ? " --local-solar-day" : ""));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(dir.read(plots + "/aot_2024-06-15.svg").empty());
+    EXPECT_EQ(dir.read(plots + "/aot_2024-06-16.svg").empty(), local);
+  }
+}
+
 } // namespace
 } // namespace tirovan::tools
 

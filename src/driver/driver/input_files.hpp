@@ -99,6 +99,9 @@ public:
   [[nodiscard]] bool starts_with_byte_order_mark() const;
   // Notes gathered so far (InputDetail::notes); the caller may clear them.
   [[nodiscard]] std::vector<textio::TextNote>& notes() noexcept { return notes_; }
+  // lang.dat's free-text lines read so far (InputDetail::positions), kept
+  // also when a later statement fails: a count line taken for text shows here.
+  [[nodiscard]] const std::vector<std::string>& header_texts() const noexcept { return header_texts_; }
 
 protected:
   friend Calibration read_calibration(InputText& file);
@@ -106,6 +109,7 @@ protected:
   InputDetail detail_;
   InputPart part_ = InputPart::calibration_header;
   std::vector<textio::TextNote> notes_;
+  std::vector<std::string> header_texts_;
 };
 
 // Reads the whole of lang.dat's statements from `file`.

@@ -3,7 +3,7 @@
 //
 // Data are plotted as given, in their own units; the axis labels carry the
 // units, e.g. "Time of day, UTC [h]". Points with a non-finite x or y are
-// left out, and a line breaks there.
+// left out, and a line breaks there and across gaps in x (gap_breaks).
 #pragma once
 
 #include <optional>
@@ -31,7 +31,14 @@ struct Figure {
   double width = 900, height = 520; // [px]; one SVG user unit is one pixel
   // Fixed axis limits; without them the limits are the data's, widened to whole tick steps.
   std::optional<AxisRange> x_range = std::nullopt, y_range = std::nullopt;
+  bool x_clock = false; // x is a time of day [h], its ticks labelled hh:mm
 };
+
+// Where a line through points in x order breaks: the indices i for which
+// x[i] - x[i-1] exceeds `factor` times the median of the positive
+// intervals between finite neighbours, so that a line does not bridge a
+// gap in the measurements (a cloud, a night) as if it had data there.
+[[nodiscard]] std::vector<std::size_t> gap_breaks(std::span<const double> x, double factor = 3.0);
 
 // Writes an SVG (and, when png_path is non-empty, a PNG) with Cairo: titled
 // axes with units, ticks, legend. Throws std::runtime_error when a file

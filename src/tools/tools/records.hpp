@@ -78,7 +78,9 @@ private:
 // Days are dates: the UTC date of each record (a record without a time
 // goes with the record before it). `key` is days since 1970-01-01.
 inline constexpr std::int64_t no_day = INT64_MIN;
-[[nodiscard]] std::int64_t day_key(const Record& record, std::int64_t previous);
+// With `local_solar`, the day of the local mean solar time UT + lon / 15 h,
+// which keeps a station's day together far from Greenwich.
+[[nodiscard]] std::int64_t day_key(const Record& record, std::int64_t previous, bool local_solar = false);
 
 // How many records each date has, and whether dane.dat is in date order,
 // read ahead through the core's reader (only a regular file can be read
@@ -87,7 +89,7 @@ struct DayIndex {
   bool in_order = true;
   std::map<std::int64_t, std::uint64_t> records; // per day key
 };
-[[nodiscard]] DayIndex index_days(const InputFile& measurements);
+[[nodiscard]] DayIndex index_days(const InputFile& measurements, bool local_solar = false);
 
 // Why the core stops at `stop`, in words, for the record's flag and message.
 [[nodiscard]] Flag stop_flag(driver::StopCause cause);

@@ -34,6 +34,9 @@ struct ReportOptions {
   bool drop_flagged = false; // screen, and leave every flagged record out of the CSV and the figures
   ScreeningOptions screening;
   UncertaintyOptions uncertainty; // aot_<wavelength>nm_unc and above_wmo_limit columns
+  // Days (figures, screening) by local mean solar time UT + lon / 15 h
+  // instead of the UTC date; figures then show local solar time.
+  bool local_solar_day = false;
 };
 
 struct ReportSummary {
@@ -61,7 +64,7 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
 // The figure of one day: AOT per channel and the Angstrom exponent against
 // the time of day [h UTC], written as SVG and PNG under `stem`.svg/.png.
 void draw_day(std::span<const Record> day, std::span<const float> wavelengths, const AngstromWindow& window,
-              const std::string& stem);
+              const std::string& stem, bool local_solar = false);
 
 // Registers `report [DIR]` with its options on `app`.
 void add_report_command(CLI::App& app);
