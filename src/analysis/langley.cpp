@@ -53,25 +53,29 @@ LangleyLine fit_line(std::span<const LangleyPoint> points, const std::vector<Poi
   return result;
 }
 
-// Steps of ln V between consecutive points of the final fit in air-mass
-// order, and how many rise by more than rise_sd robust standard deviations
-// of a step: sd_d = 1.4826 median |d - median d| (the normal-consistent
-// median absolute deviation). Noise on two points makes a step's sd
-// sqrt(2) times a point's; a rise of 3 sd_d has a chance of 0.13 % on a
-// clean line, while the recovering side of a cloud's dip rises by many.
+// Cloud-passage test. The steps of ln V between consecutive points in
+// range (finite ln V, rejected or not: rejection would hide the cloud) in
+// air-mass order, and how many rise by more than rise_sd noise sd of a
+// step. The noise of a step is estimated from the steps of the residuals
+// from the final line, which the line's own fall (varying with the spacing
+// in air mass) does not inflate: sd_d = 1.4826 median |e - median e|, e
+// those residual steps (the normal-consistent median absolute deviation,
+// which a cloud's few steps do not move). Noise on two points makes a
+// step's sd sqrt(2) times a point's; a step of clean noise rises beyond
+// 3 sd_d with a chance of 0.13 %, less on a falling line, while a broken
+// cloud makes ln V jump up and down by many.
 struct Steps {
   std::size_t count = 0, rising = 0;
 };
-Steps rising_steps(std::span<const LangleyPoint> points, const std::vector<PointRole>& roles, double rise_sd) {
-  std::vector<LangleyPoint> used;
+Steps rising_steps(std::span<const LangleyPoint> points, const std::vector<PointRole>& roles, double intercept,
+                   double slope, double rise_sd) {
+  std::vector<LangleyPoint> in_range;
   for (std::size_t i = 0; i < points.size(); ++i)
-    if (roles[i] == PointRole::used) used.push_back(points[i]);
-  std::stable_sort(used.begin(), used.end(),
-                   [](const LangleyPoint& a, const LangleyPoint& b) { return a.air_mass < b.air_mass; });
+    if (roles[i] != PointRole::outside_range && std::isfinite(points[i].ln_signal)) in_range.push_back(points[i]);
   Steps steps;
-  if (used.size() < 3) return steps;
-  std::vector<double> d, deviation;
-  for (std::size_t k = 1; k < used.size(); ++k) d.push_back(used[k].ln_signal - used[k - 1].ln_signal);
+  if (in_range.size() < 3 || !std::isfinite(intercept) || !std::isfinite(slope)) return steps;
+  std::stable_sort(in_range.begin(), in_range.end(),
+                   [](const LangleyPoint& a, const LangleyPoint& b) { return a.air_mass < b.air_mass; });
   auto median = [](std::vector<double> v) {
     const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
     std::nth_element(v.begin(), middle, v.end());
@@ -79,12 +83,18 @@ Steps rising_steps(std::span<const LangleyPoint> points, const std::vector<Point
     if (v.size() % 2 == 1) return upper;
     return 0.5 * (upper + *std::max_element(v.begin(), middle));
   };
-  const double centre = median(d);
-  for (double x : d) deviation.push_back(std::abs(x - centre));
+  std::vector<double> residual_step;
+  for (std::size_t k = 1; k < in_range.size(); ++k) {
+    const LangleyPoint &a = in_range[k - 1], &b = in_range[k];
+    residual_step.push_back((b.ln_signal - a.ln_signal) - slope * (b.air_mass - a.air_mass));
+  }
+  const double centre = median(residual_step);
+  std::vector<double> deviation;
+  for (double e : residual_step) deviation.push_back(std::abs(e - centre));
   const double sd = 1.4826 * median(deviation);
-  steps.count = d.size();
-  for (double x : d)
-    if (x > rise_sd * sd) ++steps.rising;
+  steps.count = residual_step.size();
+  for (std::size_t k = 1; k < in_range.size(); ++k)
+    if (in_range[k].ln_signal - in_range[k - 1].ln_signal > rise_sd * sd) ++steps.rising;
   return steps;
 }
 
@@ -168,7 +178,7 @@ LangleyFit fit_langley(std::span<const LangleyPoint> points, const LangleyOption
     one_signal = one_signal && points[i].ln_signal == *first_signal;
   }
   fit.air_mass_span = fit.used > 0 ? high - low : 0.0;
-  const Steps steps = rising_steps(points, fit.roles, options.rise_sd);
+  const Steps steps = rising_steps(points, fit.roles, line.intercept, line.slope, options.rise_sd);
   fit.steps = steps.count;
   fit.rising_steps = steps.rising;
 

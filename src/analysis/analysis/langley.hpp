@@ -72,14 +72,14 @@ struct LangleyOptions {
   // not left a stub of the range (air mass 2-6: from <= 3 to >= 5 at the
   // least). Values beyond the range's width can never be met.
   double min_coverage_span = 3.0; // [1]
-  // Cloud passage: ln V must fall as the air mass rises. With the points of
-  // the final fit in air-mass order, a step "rises" when ln V grows by more
-  // than rise_sd standard deviations of a step's noise, sd_d = 1.4826
-  // MAD of the steps (a robust estimate neither a cloud nor the rejection
-  // pass biases; the steady fall of the line itself only lowers the count).
-  // The half-day is refused when more than max_rising_fraction of the steps
-  // rise (clean Gaussian noise: 0.13 % of steps beyond 3 sd_d) or when the
-  // fitted slope is not negative. max_rising_fraction 1 turns the step test off.
+  // Cloud passage: ln V must fall as the air mass rises. With the points in
+  // range (rejected ones too: rejection would hide the cloud) in air-mass
+  // order, a step "rises" when ln V grows by more than rise_sd standard
+  // deviations of a step's noise, estimated robustly (1.4826 MAD) from the
+  // steps of the residuals from the final line. The half-day is refused
+  // when more than max_rising_fraction of the steps rise (clean Gaussian
+  // noise: 0.13 % of steps beyond 3 sd) or when the fitted slope is not
+  // negative. max_rising_fraction 1 turns the step test off.
   double rise_sd = 3.0;              // [sd of a step]
   double max_rising_fraction = 0.02; // [1]
   // Consistency of a channel's accepted half-days: two whose ln V0 differ
@@ -135,9 +135,10 @@ struct LangleyFit {
   double tau = 0;         // [1] total optical depth, minus the slope
   double residual_sd = 0; // [ln signal] sqrt(sum r^2 / (n - 2)), r in ln V
   std::size_t in_range = 0, used = 0, rejected = 0;
-  double air_mass_span = 0;                // [1] largest minus smallest air mass of the points used
-  std::size_t steps = 0, rising_steps = 0; // consecutive pairs of the points used, in air-mass order, and those rising
-  std::vector<PointRole> roles;            // one per input point, in input order
+  double air_mass_span = 0; // [1] largest minus smallest air mass of the points used
+  std::size_t steps = 0,
+              rising_steps = 0; // consecutive pairs of the points in range, in air-mass order, and those rising
+  std::vector<PointRole> roles; // one per input point, in input order
 };
 
 // Fits one channel's half-day. Points may come in any order.
