@@ -22,6 +22,8 @@
 #include <CLI/CLI.hpp>
 
 #include "driver/retrieval.hpp"
+#include "reference/atmosphere.hpp"
+#include "reference/sun.hpp"
 #include "runtime/failure.hpp"
 #include "driver/input_files.hpp"
 #include "analysis/calendar.hpp"
@@ -98,13 +100,75 @@ std::string half_day_name(const HalfDay& h) { return format_date(h.local_date) +
 
 struct Campaign {
   std::vector<float> wavelength;                              // [nm] from dane.dat
+  std::vector<LangleyOptions> options;                        // per channel (UV defaults below 400 nm)
   std::map<std::pair<std::int64_t, bool>, HalfDay> half_days; // by (local date as days since 1970, afternoon)
   float lon = 0, lat = 0;                                     // [deg] of the first record used
   bool several_sites = false;
-  std::size_t records = 0, night = 0, bad_date = 0, bad_records = 0;
+  std::size_t records = 0, night = 0, bad_date = 0, bad_records = 0, bad_position = 0;
 };
 
-Campaign read_campaign(const InputFile& file, const LangleyOptions& options, std::ostream& err) {
+// Where the Sun is for one record.
+struct SunGeometry {
+  enum class State { ok, night, bad_time, bad_position } state = State::ok;
+  double hours = 0;    // [h] UT of the record's date, hour + minute / 60
+  double air_mass = 0; // [1]
+  double factor = 0;   // (mean Sun-Earth distance / distance)^2
+  bool afternoon = false;
+};
+
+// The precise Sun (reference::sun_position, ERFA) at the record's instant
+// on the real calendar, leap days included, refracted for the record's
+// pressure at 15 deg C: Kasten & Young (1989, Appl. Opt. 28, 4735) air mass
+// of the APPARENT zenith, as reference::kasten_young_air_mass documents;
+// the distance factor (1 au / distance)^2, 1 au being the mean distance the
+// core's factor refers to, so that V0 keeps lang.dat's meaning; afternoon
+// when the Sun's azimuth (from north through east) is 180 deg or more. An
+// hour outside 0-24 moves the date, as the core's time does.
+SunGeometry precise_sun(const driver::Measurement& m) {
+  SunGeometry g;
+  g.hours = static_cast<double>(m.hour) + static_cast<double>(m.minute) / 60.0;
+  if (!(std::abs(g.hours) < max_local_hours)) {
+    g.state = SunGeometry::State::bad_time;
+    return g;
+  }
+  auto shift = static_cast<std::int64_t>(std::floor(g.hours / 24.0));
+  double hour = g.hours - 24.0 * static_cast<double>(shift);
+  if (!(hour < 24.0)) ++shift, hour = 0.0; // -1e-17 h: 24 h of the day before is 0 h of this one
+  const CivilDate date = civil_from_days(days_from_civil(m.year, m.month, m.day) + shift);
+  try {
+    const reference::SunPosition sun = reference::sun_position(
+        {static_cast<int>(date.year), static_cast<int>(date.month), static_cast<int>(date.day), hour},
+        static_cast<double>(m.lon), static_cast<double>(m.lat), 0.0, static_cast<double>(m.pressure));
+    if (!(sun.zenith_apparent_deg < 90.0)) {
+      g.state = SunGeometry::State::night;
+      return g;
+    }
+    g.air_mass = reference::kasten_young_air_mass(sun.zenith_apparent_deg);
+    g.factor = sun.factor;
+    g.afternoon = !(sun.azimuth_deg < 180.0);
+  } catch (const std::invalid_argument&) { // a latitude beyond 90 deg, a negative pressure, ...
+    g.state = SunGeometry::State::bad_position;
+  }
+  return g;
+}
+
+// The core's geometry (driver::locate_sun: POSSOL, its air mass and VARSOL's
+// factor), as tirovan retrieves with it.
+SunGeometry core_sun(driver::Measurement& m) {
+  SunGeometry g;
+  const driver::SunResult sun = driver::locate_sun(m);
+  g.hours = static_cast<double>(m.time);
+  if (sun.stop || !(m.zenith < 90.0f)) { // no air mass, or the Sun below the horizon
+    g.state = SunGeometry::State::night;
+    return g;
+  }
+  g.air_mass = static_cast<double>(m.air_mass);
+  g.factor = static_cast<double>(m.factor);
+  g.afternoon = !(m.azimuth < 180.0f);
+  return g;
+}
+
+Campaign read_campaign(const InputFile& file, const LangleyCommand& command, std::ostream& err) {
   auto reader = open_measurements(file);
   Campaign campaign;
   try {
@@ -118,6 +182,16 @@ Campaign read_campaign(const InputFile& file, const LangleyOptions& options, std
     throw Error(location(file, reader->channel_count_at()) + ": no channel to calibrate");
   campaign.wavelength.assign(reader->wavelengths().begin(), reader->wavelengths().end());
   const std::size_t n = reader->channels();
+  // Records are kept over the union of the channels' air-mass ranges; each fit takes its own.
+  double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
+  for (float wavelength : campaign.wavelength) {
+    const LangleyOptions& o = campaign.options.emplace_back(channel_options(command, static_cast<double>(wavelength)));
+    if (!(o.max_air_mass - o.min_air_mass >= std::max(langley_min_air_mass_span, o.min_coverage_span)))
+      throw Error(format("%s: air mass %g to %g and a coverage of %g air masses: no half-day can pass",
+                         nm(wavelength).c_str(), o.min_air_mass, o.max_air_mass, o.min_coverage_span));
+    lowest = std::min(lowest, o.min_air_mass);
+    highest = std::max(highest, o.max_air_mass);
+  }
   const std::int32_t count = reader->measurement_count();
   driver::Measurement& m = reader->measurement(); // kept from record to record, as in the retrieval
   bool first = true;
@@ -143,8 +217,16 @@ Campaign read_campaign(const InputFile& file, const LangleyOptions& options, std
       ++campaign.bad_date;
       continue;
     }
-    const driver::SunResult sun = driver::locate_sun(m);
-    if (sun.stop || !(m.zenith < 90.0f)) { // no air mass, or the Sun below the horizon
+    const SunGeometry sun = command.geometry == LangleyGeometry::core ? core_sun(m) : precise_sun(m);
+    if (sun.state == SunGeometry::State::bad_time) {
+      ++campaign.bad_date;
+      continue;
+    }
+    if (sun.state == SunGeometry::State::bad_position) {
+      ++campaign.bad_position;
+      continue;
+    }
+    if (sun.state == SunGeometry::State::night) {
       ++campaign.night;
       continue;
     }
@@ -155,27 +237,27 @@ Campaign read_campaign(const InputFile& file, const LangleyOptions& options, std
     } else if (std::abs(m.lon - campaign.lon) > 0.01f || std::abs(m.lat - campaign.lat) > 0.01f) {
       campaign.several_sites = true;
     }
-    const auto air_mass = static_cast<double>(m.air_mass);
-    if (!(air_mass >= options.min_air_mass && air_mass <= options.max_air_mass)) continue;
+    const double air_mass = sun.air_mass;
+    if (!(air_mass >= lowest && air_mass <= highest)) continue;
 
     // Local solar date: UT shifted by the longitude, so that a morning
     // that straddles 0 h UT stays one half-day. Morning: the Sun east of
     // the meridian (azimuth from north through east below 180 deg).
-    const double local_hours = static_cast<double>(m.time) + static_cast<double>(m.lon) * hours_per_degree;
+    const double local_hours = sun.hours + static_cast<double>(m.lon) * hours_per_degree;
     if (!(std::abs(local_hours) < max_local_hours)) {
       ++campaign.bad_date;
       continue;
     }
     const std::int64_t local =
         days_from_civil(m.year, m.month, m.day) + static_cast<std::int64_t>(std::floor(local_hours / 24.0));
-    const bool afternoon = !(m.azimuth < 180.0f);
+    const bool afternoon = sun.afternoon;
     HalfDay& half = campaign.half_days[{local, afternoon}];
     if (half.points.empty()) {
       half.local_date = civil_from_days(local);
       half.afternoon = afternoon;
       half.points.resize(n);
     }
-    const double ln_factor = std::log(static_cast<double>(m.factor));
+    const double ln_factor = std::log(sun.factor);
     for (std::size_t i = 0; i < n; ++i) {
       const float corrected = signal[i]; // dark-corrected as the retrieval uses it
       const double y = corrected > 0.0f ? std::log(static_cast<double>(corrected)) - ln_factor
@@ -185,6 +267,9 @@ Campaign read_campaign(const InputFile& file, const LangleyOptions& options, std
   }
   if (campaign.bad_date > 0)
     err << file.shown << ": warning: " << campaign.bad_date << " records with an impossible date skipped\n";
+  if (campaign.bad_position > 0)
+    err << file.shown << ": warning: " << campaign.bad_position
+        << " records with an impossible position or pressure skipped\n";
   if (campaign.night > 0)
     err << file.shown << ": warning: " << campaign.night << " records with the Sun below the horizon skipped\n";
   return campaign;
@@ -280,10 +365,40 @@ std::vector<HistoryRow> history_rows(const Campaign& campaign, const std::vector
   return rows;
 }
 
+// The air-mass ranges and limits in force: the first channel's, and the
+// UV channels' when they differ ("air mass 2 to 6, sd below 0.006, span 3;
+// below 400 nm: air mass 1.5 to 3, sd below 0.009, span 1").
+std::string ranges_text(const Campaign& campaign) {
+  auto one = [](const LangleyOptions& o) {
+    return format("air mass %g to %g, sd below %g, span %g", o.min_air_mass, o.max_air_mass, o.max_residual_sd,
+                  o.min_coverage_span);
+  };
+  std::string text, uv;
+  for (std::size_t i = 0; i < campaign.options.size(); ++i) {
+    const std::string t = one(campaign.options[i]);
+    const bool is_uv = static_cast<double>(campaign.wavelength[i]) < langley_uv_below_nm;
+    if (!is_uv && text.empty()) text = t;
+    if (is_uv && uv.empty()) uv = t;
+  }
+  if (text.empty()) return uv;
+  if (uv.empty() || uv == text) return text;
+  return text + format("; below %g nm: ", langley_uv_below_nm) + uv;
+}
+
 } // namespace
 
+LangleyOptions channel_options(const LangleyCommand& command, double wavelength_nm) {
+  if (!(wavelength_nm < langley_uv_below_nm)) return command.fit;
+  const LangleyOptions uv = uv_langley_options(command.fit);
+  LangleyOptions o = command.fit;
+  if (!command.air_mass_min_set) o.min_air_mass = uv.min_air_mass;
+  if (!command.air_mass_max_set) o.max_air_mass = uv.max_air_mass;
+  if (!command.max_sd_set) o.max_residual_sd = uv.max_residual_sd;
+  if (!command.min_span_set) o.min_coverage_span = uv.min_coverage_span;
+  return o;
+}
+
 int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& err) {
-  const LangleyOptions& options = command.fit;
   const InputFile lang = input_file(command.dir, calibration_name);
   const InputFile dane = input_file(command.dir, measurement_name);
   set_run_inputs({lang.path, dane.path});
@@ -292,7 +407,8 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
   if (!command.history.empty()) refuse_input(command.history);
   try {
     const std::optional<PreviousCalibration> previous = read_previous(lang, err);
-    Campaign campaign = read_campaign(dane, options, err);
+    Campaign campaign = read_campaign(dane, command, err);
+    const std::vector<LangleyOptions>& options = campaign.options;
     const std::size_t n = campaign.wavelength.size();
 
     // Wavelengths to write: lang.dat's list when it has one per channel
@@ -315,22 +431,23 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
     std::vector<std::vector<LangleyFit>> per_channel(n);
     for (auto& [key, half] : campaign.half_days) {
       for (std::size_t i = 0; i < n; ++i) {
-        half.fits.push_back(fit_langley(half.points[i], options));
+        half.fits.push_back(fit_langley(half.points[i], options[i]));
         per_channel[i].push_back(half.fits.back());
       }
     }
     if (const LangleyFit* fit = degenerate(campaign)) {
-      throw Error(dane.shown + ": no Langley fit possible in any half-day: " + verdict_text(*fit, options));
+      throw Error(dane.shown + ": no Langley fit possible in any half-day: " + verdict_text(*fit, options.front()));
     }
     if (!command.plot_dir.empty()) {
       std::filesystem::create_directories(command.plot_dir);
       for (const auto& [key, half] : campaign.half_days)
-        for (std::size_t i = 0; i < n; ++i) plot_half_day(half, i, campaign.wavelength[i], options, command.plot_dir);
+        for (std::size_t i = 0; i < n; ++i)
+          plot_half_day(half, i, campaign.wavelength[i], options[i], command.plot_dir);
     }
 
-    out << "Langley calibration: " << method_name(options.method) << " fit, air mass " << options.min_air_mass << " to "
-        << options.max_air_mass << ", " << campaign.records << " records, " << campaign.half_days.size()
-        << " half-days\n\n";
+    out << "Langley calibration: " << method_name(command.fit.method) << " fit, "
+        << (command.geometry == LangleyGeometry::core ? "core" : "precise") << " Sun, " << ranges_text(campaign) << ", "
+        << campaign.records << " records, " << campaign.half_days.size() << " half-days\n\n";
     out << format("%-13s %9s %8s %5s %5s %9s %8s %7s  %s\n", "half-day", "channel", "in range", "used", "rej", "ln V0",
                   "tau", "sd", "verdict");
     for (const auto& [key, half] : campaign.half_days) {
@@ -341,7 +458,7 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
                                      : format("%9s %8s %7s", "-", "-", "-");
         out << format("%-13s %9s %8zu %5zu %5zu %s  %s\n", half_day_name(half).c_str(),
                       nm(campaign.wavelength[i]).c_str(), fit.in_range, fit.used, fit.rejected, line.c_str(),
-                      verdict_text(fit, options).c_str());
+                      verdict_text(fit, options[i]).c_str());
       }
     }
 
@@ -379,7 +496,7 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
           best_half = &half;
         }
       status = best == nullptr ? "no half-day in the data"
-                               : "no fit: " + verdict_text(*best, options) + " (" + half_day_name(*best_half) + ")";
+                               : "no fit: " + verdict_text(*best, options[i]) + " (" + half_day_name(*best_half) + ")";
       if (calibration[i].half_days > 0) status = "V0 beyond the single-precision range";
       v0[i] = 0.0f;
       if (command.allow_partial && previous && i < previous->signal.size()) {
@@ -392,15 +509,34 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
                     status.c_str());
     }
 
+    // Consistency: accepted half-days of a channel that disagree beyond
+    // max_disagreement combined standard errors (a drifting aerosol, a
+    // changed instrument) are reported; the calibration is still written,
+    // with status 1.
+    std::vector<const HalfDay*> order;
+    for (const auto& [key, half] : campaign.half_days) order.push_back(&half);
+    bool disagree = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto d = half_day_disagreement(per_channel[i], options[i].max_disagreement);
+      if (!d) continue;
+      disagree = true;
+      err << "tirovan-tools: warning: " << nm(campaign.wavelength[i]) << ": half-days "
+          << half_day_name(*order[d->first]) << " and " << half_day_name(*order[d->second])
+          << format(" disagree: ln V0 differs by %.4f, %.1f times their combined standard error %.4f (limit %g)\n",
+                    d->difference, std::abs(d->difference) / d->combined_error, d->combined_error,
+                    options[i].max_disagreement);
+    }
+    const int status = missing > 0 || disagree ? 1 : 0;
+
     if (!command.history.empty()) {
       const std::string instrument = !command.instrument.empty()                 ? command.instrument
                                      : previous && !previous->instrument.empty() ? previous->instrument
                                                                                  : "Instrument not named";
       const std::size_t added =
-          append_history(command.history, history_rows(campaign, wavelength, instrument, options));
+          append_history(command.history, history_rows(campaign, wavelength, instrument, command.fit));
       err << "tirovan-tools: " << added << " half-day channel rows added to " << command.history << "\n";
     }
-    if (command.no_write) return missing > 0 ? 1 : 0;
+    if (command.no_write) return status;
     const auto kept_count = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), true));
     if (missing > kept_count) {
       err << "tirovan-tools: " << missing << " of " << n
@@ -423,14 +559,19 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
                    campaign.lat < 0 ? 'S' : 'N', std::abs(static_cast<double>(campaign.lon)),
                    campaign.lon < 0 ? 'W' : 'E', campaign.several_sites ? " (first of several sites)" : "");
     text += "Half-days accepted (local solar date, am/pm): " + dates + "\n";
-    text += format("Langley calibration by tirovan-tools, %s fit (%s), rejection beyond %g sd in at most %d "
-                   "passes, V0 = exp(mean ln V0 of the half-days)\n",
-                   std::string(method_name(options.method)).c_str(),
-                   options.method == LangleyMethod::herman ? "Herman et al. 1981" : "Harrison & Michalsky 1994",
-                   options.rejection_sd, options.rejection_passes);
-    text += format("Air mass %g to %g; at least %zu points and %.3g of those in range; residual sd below %g\n",
-                   options.min_air_mass, options.max_air_mass, options.min_points, options.min_surviving_fraction,
-                   options.max_residual_sd);
+    const LangleyOptions& fit = command.fit;
+    text += format("Langley calibration by tirovan-tools, %s fit (%s), %s, rejection beyond %g sd in at most %d "
+                   "pass%s, V0 = exp(mean ln V0 of the half-days)\n",
+                   std::string(method_name(fit.method)).c_str(),
+                   fit.method == LangleyMethod::herman ? "Herman et al. 1981" : "Harrison & Michalsky 1994",
+                   command.geometry == LangleyGeometry::core
+                       ? "tirovan's solar position and air mass"
+                       : "precise Sun (ERFA), Kasten & Young 1989 air mass of the apparent zenith",
+                   fit.rejection_sd, fit.rejection_passes, fit.rejection_passes == 1 ? "" : "es");
+    std::string limits = ranges_text(campaign);
+    limits[0] = 'A'; // "air mass ..." opens the line
+    text += format("%s; at least %zu points and %.3g of those in range; ln V falling with air mass\n", limits.c_str(),
+                   fit.min_points, fit.min_surviving_fraction);
     text += "Points used: " +
             joined_per_channel(campaign.wavelength,
                                [&](std::size_t i) {
@@ -463,7 +604,7 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
 
     write_file(path, text);
     err << "tirovan-tools: calibration written to " << path << "\n";
-    return missing > 0 ? 1 : 0;
+    return status;
   } catch (const std::filesystem::filesystem_error& error) { // the plot folder
     throw Error(error.path1().string() + ": cannot create: " + error.code().message());
   }
@@ -514,12 +655,41 @@ void add_langley_command(CLI::App& app) {
   sub->add_option("--max-sd", fit.max_residual_sd, "accept a fit whose residual sd [ln signal] is below this")
       ->capture_default_str()
       ->check(finite_in(0, 10, true));
-  sub->callback([command] {
+  sub->add_option("--min-span", fit.min_coverage_span, "air masses the points used must span")
+      ->capture_default_str()
+      ->check(finite_in(0, 40));
+  sub->add_option("--max-rising", fit.max_rising_fraction,
+                  "refuse a half-day whose ln V rises with air mass (beyond 3 sd of noise) in more than this "
+                  "fraction of the steps; 1: no test")
+      ->capture_default_str()
+      ->check(finite_in(0, 1));
+  sub->add_option("--max-disagreement", fit.max_disagreement,
+                  "warn (status 1) when two accepted half-days' ln V0 differ by more than this many combined "
+                  "standard errors")
+      ->capture_default_str()
+      ->check(finite_in(0, 1000, true));
+  sub->add_option_function<std::string>(
+         "--geometry",
+         [command](const std::string& name) {
+           command->geometry = name == "core" ? LangleyGeometry::core : LangleyGeometry::precise;
+         },
+         "precise: the Sun from ERFA, Kasten & Young air mass of the apparent zenith; core: tirovan's own")
+      ->check(CLI::IsMember({"precise", "core"}))
+      ->default_str("precise");
+  sub->callback([command, sub] {
     const LangleyOptions& range = command->fit;
     if (!(range.max_air_mass - range.min_air_mass >= langley_min_air_mass_span)) {
       throw Error(format("--air-mass-min %g and --air-mass-max %g: the range must span at least %g air mass",
                          range.min_air_mass, range.max_air_mass, langley_min_air_mass_span));
     }
+    if (!(range.max_air_mass - range.min_air_mass >= range.min_coverage_span)) {
+      throw Error(format("--air-mass-min %g and --air-mass-max %g: the range is narrower than --min-span %g",
+                         range.min_air_mass, range.max_air_mass, range.min_coverage_span));
+    }
+    command->air_mass_min_set = sub->count("--air-mass-min") > 0;
+    command->air_mass_max_set = sub->count("--air-mass-max") > 0;
+    command->max_sd_set = sub->count("--max-sd") > 0;
+    command->min_span_set = sub->count("--min-span") > 0;
     const int status = run_langley(*command, std::cout, std::cerr);
     std::cout.flush();
     if (!std::cout)

@@ -2,6 +2,9 @@
 // and the boundary of every range, rejection and acceptance rule.
 #include <cmath>
 #include <cstddef>
+#include <random>
+#include <utility>
+#include <string>
 #include <span>
 #include <vector>
 
@@ -93,14 +96,15 @@ TEST(Langley, RejectionAndAcceptanceBoundaries) {
                                                 .rejection_passes = 1,
                                                 .min_surviving_fraction = row.min_surviving_fraction,
                                                 .min_points = row.min_points,
-                                                .max_residual_sd = row.max_residual_sd});
+                                                .max_residual_sd = row.max_residual_sd,
+                                                .min_coverage_span = 2.5});
     EXPECT_EQ(fit.verdict, row.verdict);
     EXPECT_EQ(fit.used, row.used);
   }
   // The default limit: residuals (-3, 1, 4, 0, -1, -1) / 256 have an sd of
   // sqrt(28 / 4) / 256, and the 4 lies 1.512 sd off: it goes, the 1.5 sd
   // residual above stays.
-  const LangleyOptions defaults{.rejection_passes = 1, .min_points = 5};
+  const LangleyOptions defaults{.min_points = 5, .min_coverage_span = 2.5};
   EXPECT_EQ(fit_langley(at_the_limit(), defaults).used, 6U);
   const LangleyFit fit = fit_langley(
       line_plus(5.0, 0.25, {2, 2.5, 3, 3.5, 4, 4.5}, {-3. / 256, 1. / 256, 4. / 256, 0, -1. / 256, -1. / 256}),
@@ -120,7 +124,8 @@ TEST(Langley, RejectionPasses) {
   const auto points = line_plus(5.0, 0.25, m, {e, -e, -e, e, e, -e, -e, e, -0.5, -0.05});
   for (int passes : {0, 1, 2, 3}) {
     SCOPED_TRACE(passes);
-    const LangleyFit fit = fit_langley(points, {.rejection_passes = passes, .min_points = 3});
+    const LangleyFit fit = fit_langley(
+        points, {.rejection_passes = passes, .min_points = 3, .min_coverage_span = 3, .max_rising_fraction = 1});
     EXPECT_EQ(fit.roles[8], passes >= 1 ? PointRole::rejected : PointRole::used);
     EXPECT_EQ(fit.roles[9], passes >= 2 ? PointRole::rejected : PointRole::used);
     if (passes >= 2) {
@@ -128,6 +133,115 @@ TEST(Langley, RejectionPasses) {
       EXPECT_NEAR(fit.ln_v0, 5.0, 1e-12);
       EXPECT_NEAR(fit.tau, 0.25, 1e-12);
     }
+  }
+}
+
+// The quality tests of a half-day, each at its boundary: coverage of the
+// air-mass range, the sign of the slope, and rising steps of ln V.
+// Steps of 21 points at m = 2, 2.2, ..., 6: ten of -0.01, nine of -0.03
+// and one rise r (the 11th). Median step -0.01, median absolute deviation
+// 0.01 for either r below: sd_d = 0.014826, a rise beyond 3 sd_d =
+// 0.044478 counts, and one rising step in 20 is 5 %.
+std::vector<LangleyPoint> with_rise(double rise) {
+  std::vector<LangleyPoint> p = {{2.0, 1.0}};
+  for (int k = 1; k <= 20; ++k) {
+    const double step = k == 11 ? rise : (k % 2 == 0 ? -0.01 : -0.03);
+    p.push_back({2.0 + 0.2 * k, p.back().ln_signal + step});
+  }
+  return p;
+}
+
+TEST(Langley, QualityTestBoundaries) {
+  struct Row {
+    const char* name;
+    std::vector<LangleyPoint> points;
+    double min_coverage_span, max_rising_fraction;
+    LangleyVerdict verdict;
+    const char* reason;
+  };
+  using enum LangleyVerdict;
+  const std::vector<LangleyPoint> flat = line_plus(1.0, 0.0, {2, 3, 4, 5, 6}, {0, 0.01, 0, 0.01, 0});
+  const std::vector<Row> rows = {
+      {"span exactly the coverage", at_the_limit(), 2.5, 0.02, accepted, "accepted"},
+      {"span just short of it", at_the_limit(), std::nextafter(2.5, 3.0), 0.02, poor_coverage,
+       "span 2.5 air masses, at least 2.5"},
+      {"slope exactly 0", flat, 1, 0.02, slope_not_negative, "does not fall"},
+      {"rising line", line_plus(1.0, -0.01, {2, 3, 4, 5, 6}, {0, 0, 0, 0, 0.001}), 1, 0.02, slope_not_negative,
+       "tau -0.01"},
+      {"rise within 3 sd", with_rise(0.044), 1, 0.02, accepted, "accepted"},
+      {"rise beyond 3 sd, 1 of 20 steps allowed", with_rise(0.045), 1, 0.05, accepted, "accepted"},
+      {"rise beyond 3 sd, 1 of 20 steps too many", with_rise(0.045), 1, 0.049, cloud_passage,
+       "rises with air mass in 1 of 20 steps"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const LangleyOptions options{.rejection_passes = 0,
+                                 .min_points = 3,
+                                 .max_residual_sd = 10,
+                                 .min_coverage_span = row.min_coverage_span,
+                                 .max_rising_fraction = row.max_rising_fraction};
+    const LangleyFit fit = fit_langley(row.points, options);
+    EXPECT_EQ(fit.verdict, row.verdict);
+    EXPECT_NE(verdict_text(fit, options).find(row.reason), std::string::npos) << verdict_text(fit, options);
+  }
+  // UV channels: air mass 1.5 to 3, sd below 0.009, a span of 1 enough.
+  const LangleyOptions uv = uv_langley_options({});
+  EXPECT_EQ(uv.min_air_mass, 1.5);
+  EXPECT_EQ(uv.max_air_mass, 3.0);
+  EXPECT_EQ(uv.max_residual_sd, 0.009);
+  EXPECT_EQ(uv.min_coverage_span, 1.0);
+  EXPECT_EQ(uv.rejection_passes, 1);
+}
+
+// Two accepted half-days disagree when their ln V0 differ by more than
+// max_disagreement combined standard errors: 15/1024 apart with errors 3/1024
+// and 4/1024 (combined 5/1024, all exact) is exactly 3.
+TEST(Langley, HalfDaysDisagreeBeyondThreeCombinedErrors) {
+  std::vector<LangleyFit> fits(3);
+  for (LangleyFit& f : fits) f.verdict = LangleyVerdict::accepted;
+  fits[0].ln_v0 = 0.5, fits[0].ln_v0_error = 3.0 / 1024;
+  fits[1].ln_v0 = 0.5 + 15.0 / 1024, fits[1].ln_v0_error = 4.0 / 1024;
+  fits[2].verdict = LangleyVerdict::residual_too_large, fits[2].ln_v0 = 9.0;
+  EXPECT_FALSE(half_day_disagreement(fits, 3.0));
+  fits[1].ln_v0 = std::nextafter(fits[1].ln_v0, 1.0);
+  const auto d = half_day_disagreement(fits, 3.0);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->first, 0U);
+  EXPECT_EQ(d->second, 1U);
+  EXPECT_NEAR(d->difference, 15.0 / 1024, 1e-15);
+  EXPECT_EQ(d->combined_error, 5.0 / 1024);
+}
+
+// The stated standard error of a single half-day's ln V0 is honest: over
+// 200 synthetic mornings (120 points at air mass 2 to 6, Gaussian noise
+// of 0.002 in ln V) it matches the scatter of the fitted ln V0 within a
+// factor 1.5, with the default single rejection pass for both methods, and
+// after three passes.
+TEST(Langley, StandardErrorMatchesTheScatterOfRepeatedHalfDays) {
+  for (const auto& [method, passes] : {std::pair{LangleyMethod::objective, 1}, std::pair{LangleyMethod::herman, 1},
+                                       std::pair{LangleyMethod::objective, 3}}) {
+    SCOPED_TRACE(std::string(method_name(method)) + ", passes " + std::to_string(passes));
+    std::mt19937 random(42);
+    std::normal_distribution<double> noise(0.0, 0.002);
+    std::vector<double> ln_v0;
+    double stated = 0;
+    for (int draw = 0; draw < 200; ++draw) {
+      std::vector<LangleyPoint> p;
+      for (int k = 0; k < 120; ++k) {
+        const double m = 2.0 + 4.0 * k / 119.0;
+        p.push_back({m, 0.7 - 0.2 * m + noise(random)});
+      }
+      const LangleyFit fit = fit_langley(p, {.method = method, .rejection_passes = passes});
+      ASSERT_EQ(fit.verdict, LangleyVerdict::accepted) << verdict_text(fit, {});
+      ln_v0.push_back(fit.ln_v0);
+      stated += fit.ln_v0_error / 200.0;
+    }
+    double mean = 0, ss = 0;
+    for (double x : ln_v0) mean += x / 200.0;
+    for (double x : ln_v0) ss += (x - mean) * (x - mean);
+    const double scatter = std::sqrt(ss / 199.0);
+    EXPECT_LT(stated / scatter, 1.5) << "stated " << stated << ", scatter " << scatter;
+    EXPECT_GT(stated / scatter, 1.0 / 1.5) << "stated " << stated << ", scatter " << scatter;
   }
 }
 

@@ -107,6 +107,10 @@ TEST(OptionSafety, OutOfRangeOptionsAreRefusedByName) {
       {"langley -n . --air-mass-min 3 --air-mass-max 3.5",
        "tirovan-tools: --air-mass-min 3 and --air-mass-max 3.5: the range must span at least 1 air mass"},
       {"langley -n . --air-mass-max inf", "tirovan-tools: --air-mass-max: Value inf is not finite"},
+      {"langley -n . --air-mass-max 4.99",
+       "tirovan-tools: --air-mass-min 2 and --air-mass-max 4.99: the range is narrower than --min-span 3"},
+      {"langley -n . --max-rising 1.5", "tirovan-tools: --max-rising: Value 1.5 not in range [0, 1]"},
+      {"langley -n . --geometry ephemeris", "tirovan-tools: --geometry: ephemeris not in {precise,core}"},
       {"report . --triplet-abs nan", "tirovan-tools: --triplet-abs: Value nan is not finite"},
       {"report . --triplet-rel -0.1", "tirovan-tools: --triplet-rel: Value -0.1 not in range [0, 10]"},
       {"report . --triplet-window 0", "tirovan-tools: --triplet-window: Value 0 not in range (0, 1440]"},
@@ -144,7 +148,8 @@ TEST(LangleySafety, DegenerateHalfDaysAreRefusedWithTheirReason) {
       points.push_back({m, 0.5 - c.tau * m});
     }
     LangleyOptions options;
-    options.rejection_passes = 0; // an exact line leaves residuals of rounding only: nothing to reject
+    options.rejection_passes = 0;    // an exact line leaves residuals of rounding only: nothing to reject
+    options.min_coverage_span = 1.0; // the degenerate limit alone; the coverage rule has its own table
     const LangleyFit fit = fit_langley(points, options);
     EXPECT_EQ(fit.verdict, c.verdict) << c.name;
     EXPECT_NE(verdict_text(fit, options).find(c.reason), std::string::npos)
