@@ -99,8 +99,9 @@ TEST(Report, EveryAotIsTheCoresToThreeDecimals) {
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(records) + 1);
   ASSERT_GE(core.size(), static_cast<std::size_t>(records));
   const std::size_t first_aot = 4, flags = rows[0].size() - 1;
-  EXPECT_EQ(rows[0][first_aot], "aot_380nm");
-  EXPECT_EQ(rows[0][first_aot + 10], "angstrom_440_870[440 500 532 555 610 675 779 870]");
+  EXPECT_EQ(rows[0][first_aot], "aot_channel_380nm");
+  EXPECT_EQ(rows[0][first_aot + 10], "angstrom_440_870");
+  EXPECT_EQ(summary.notes.front(), "report: angstrom_440_870 uses 440 500 532 555 610 675 779 870 nm");
   int below_horizon = 0;
   for (int k = 0; k < records; ++k) {
     const auto& row = rows[static_cast<std::size_t>(k) + 1];
