@@ -325,5 +325,33 @@ TEST(Report, InterleavedDaysAreGroupedByDate) {
   EXPECT_TRUE(dir.read("plots/aot_2024-06-15_2.svg").empty());
 }
 
+// A channel below AOT -0.01 loses its value only: with --screen its cell
+// is empty and the record flagged negative_aot; with --drop-flagged it stays.
+TEST(Report, NegativeChannelLosesItsValueOnly) {
+  const test::TempDir dir;
+  dir.write("lang.dat", test::calibration_file({1.52f, 1.31f}));
+  std::string dane = "2 8\n500 870\n";
+  for (int k = 0; k < 8; ++k) {
+    const char* signals = k == 3 ? " 1.2 0.01 1.6 0.02\n" : " 1.2 0.01 1.0 0.02\n";
+    dane += "15 6 2024 " + std::to_string(9 + k) + " 0 21.0 52.2 1013" + signals;
+  }
+  dir.write("dane.dat", dane);
+  for (const char* mode : {"--screen", "--drop-flagged"}) {
+    SCOPED_TRACE(mode);
+    const test::ToolsRun run = test::run_tools(dir, std::string("report -o out.csv --plot-dir plots ") + mode);
+    const auto rows = read_csv(dir.read("out.csv"));
+    ASSERT_EQ(rows.size(), 9U) << run.err;
+    const std::vector<std::string>& header = rows[0];
+    const std::vector<std::string>& row = rows[4];
+    ASSERT_EQ(header[5], "aot_channel_870nm");
+    EXPECT_EQ(row[5], "");
+    EXPECT_NE(row[4], "");     // 500 nm kept
+    EXPECT_EQ(row[6], "");     // no exponent from one channel
+    EXPECT_EQ(row[7], row[4]); // aot_500nm
+    EXPECT_NE(row.back().find("negative_aot"), std::string::npos) << row.back();
+    EXPECT_FALSE(dir.read("plots/aot_2024-06-15.svg").empty());
+  }
+}
+
 } // namespace
 } // namespace tirovan::tools
