@@ -12,6 +12,10 @@ namespace {
 
 constexpr double minutes_per_hour = 60.0;
 constexpr double hours_per_day = 24.0;
+// A dip of the smoothness test this far below the day's median ln AOT(500)
+// counts as a low reading, not as clear sky between clouds: a factor 0.8,
+// more than the clear sky's own drift in a typical day.
+constexpr double dip_tolerance = 0.22;
 // Two measurements stamped with the same time would make the rate of
 // change of ln AOT infinite; their interval counts as one second.
 constexpr double shortest_interval = 1.0 / 3600.0; // [h]
@@ -85,6 +89,10 @@ void smoothness_test(std::span<const ScreeningPoint> day, const std::vector<std:
   }
   const std::size_t n = groups.size();
   if (n < 3) return;
+  std::vector<double> levels;
+  for (const Group& g : groups) levels.push_back(g.ln_aot);
+  std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(n / 2), levels.end());
+  const double median_ln = levels[n / 2];
   constexpr std::size_t none = static_cast<std::size_t>(-1);
   std::vector<std::size_t> prev(n), next(n);
   for (std::size_t j = 0; j < n; ++j) {
@@ -121,15 +129,26 @@ void smoothness_test(std::span<const ScreeningPoint> day, const std::vector<std:
       for (const auto& t : terms) sum += t.first;
       if (sum / count < limit2) break;
     }
-    const std::size_t j = std::prev(terms.end())->second;
+    std::size_t j = std::prev(terms.end())->second;
+    // A cloud only adds optical depth: when the largest change of slope
+    // sits at a dip between two higher points, and the dip is not low for
+    // the day (within dip_tolerance of the median ln AOT(500) or above),
+    // the higher neighbour is the cloud, not the dip. A reading well below
+    // the day's level still goes itself.
+    if (options.smoothness_dip_rule) {
+      const std::size_t a = prev[j], b = next[j];
+      if (groups[j].ln_aot < groups[a].ln_aot && groups[j].ln_aot < groups[b].ln_aot &&
+          groups[j].ln_aot >= median_ln - dip_tolerance)
+        j = groups[a].ln_aot > groups[b].ln_aot ? a : b;
+    }
     const std::size_t p = prev[j], q = next[j];
-    detach(p);
+    if (p != none) detach(p);
     detach(j);
-    detach(q);
-    next[p] = q;
-    prev[q] = p;
-    attach(p);
-    attach(q);
+    if (q != none) detach(q);
+    if (p != none) next[p] = q;
+    if (q != none) prev[q] = p;
+    if (p != none) attach(p);
+    if (q != none) attach(q);
     for (std::size_t i : groups[j].members) flags[i].set(Flag::smoothness);
   }
 }

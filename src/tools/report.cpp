@@ -409,6 +409,11 @@ void add_screening_options(CLI::App& command, bool& screen, bool& drop_flagged, 
             "measurements this many minutes apart or closer enter the smoothness test as one", finite_in(0, 1440));
   threshold("--sigma-limit", options.sigma_limit, "AOT(500) and Angstrom exponent beyond mean +- this many sd",
             finite_in(0, 100, true));
+  command
+      .add_flag("!--smoothness-as-published", options.smoothness_dip_rule,
+                "the smoothness test removes the point of the largest term even when it is a dip between two "
+                "higher points (default: the higher neighbour goes, as a cloud only adds optical depth)")
+      ->group(group);
   command.add_option("--min-day-points", options.min_day_points, "a day with fewer measurements left is flagged whole")
       ->capture_default_str()
       ->group(group)

@@ -31,6 +31,12 @@
 //     root mean square); days are the unit with which the limit 16 separates
 //     broken cumulus from clear sky on 15-minute series (measured in
 //     tests/analysis/screening_test.cpp), hours would never fire there.
+//     This system's own addition (smoothness_dip_rule, on by default): a
+//     cloud only adds optical depth, so when the largest term sits at a
+//     dip between two higher points and the dip is not low for the day
+//     (within a factor 0.8 of the median AOT(500) or above), the higher
+//     neighbour goes instead; as published, broken cumulus takes the clear
+//     readings between its cells;
 //     Points within smoothness_bin_minutes of the first of their group
 //     enter as one point (mean ln AOT(500) at the mean time), so triplets
 //     and one-a-minute series are judged on the same time scale;
@@ -65,6 +71,7 @@ struct ScreeningOptions {
   double stable_sd = 0.015;            // [1] sd of AOT(500) below which the day is stable
   double max_smoothness = 16.0;        // [1/day] limit of D
   double smoothness_bin_minutes = 5;   // [min] closer points enter the smoothness test as one
+  bool smoothness_dip_rule = true;     // a dip between two higher points gives way to the higher one
   double sigma_limit = 3.0;            // [standard deviations]
   std::size_t min_day_points = 3;      // fewer left flags the day
 };
