@@ -394,8 +394,8 @@ void add_screening_options(CLI::App& command, bool& screen, bool& drop_flagged, 
     command.add_option(name, value, text)->capture_default_str()->group(group)->check(range);
   };
   threshold("--screen-max-air-mass", options.max_air_mass, "air mass above this is not used", finite_in(1, 40));
-  threshold("--screen-min-aot", options.min_aot, "AOT below this in any channel rejects the measurement",
-            finite_in(-1, 10));
+  threshold("--screen-min-aot", options.min_aot,
+            "AOT below this in a channel drops that channel's value (flag negative_aot)", finite_in(-1, 10));
   threshold("--triplet-window", options.triplet_window_minutes,
             "three consecutive measurements within this many minutes form a triplet", finite_in(0, 1440, true));
   threshold("--triplet-abs", options.triplet_absolute, "triplet: AOT spread limit ...", finite_in(0, 10));
@@ -426,7 +426,8 @@ void add_report_command(CLI::App& app) {
   CLI::App* command =
       app.add_subcommand("report", "Write AOT, Angstrom exponent and AOT at 500/550 nm as CSV, plot each day");
   command->footer(
-      "Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
+      "Retrieves every measurement with tirovan's own procedures (the same single-precision AOT; with\n"
+      "--physics reference, with precise physics in double precision, the values to publish) and\n"
       "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
       "zenith_deg, air_mass, aot_channel_<wavelength>nm per channel, angstrom_440_870 (the Angstrom\n"
       "exponent fitted over the channels within --angstrom-tolerance of 440-870 nm; the channels used\n"
