@@ -8,7 +8,14 @@
 //   (c) VARSOL against (1 AU / r)^2 from the ephemeris;
 //   (d) when built with the companion's reference library (ERFA), the
 //       precise Sun of tirovan::reference against the same tables: true
-//       zenith and distance factor, both tables.
+//       zenith and distance factor, both tables;
+//   (e) with it, the AOT budget of both physics of `tirovan-tools report`:
+//       signals made from a known aerosol with the precise Sun (refracted,
+//       real calendar), Kasten & Young air mass, Bodhaine Rayleigh depth
+//       and the ozone layer's own air mass, retrieved by the core's steps
+//       (driver::locate_sun, driver::channel_aot: `--physics core`) and by
+//       the reference formula (`--physics reference`), per air mass and
+//       wavelength.
 //
 //   tirovan_accuracy <ephemeris folder> [zenith errors csv]
 //
@@ -29,6 +36,8 @@
 #include "atmos/atmos.hpp"
 #include "solar/solar.hpp"
 #ifdef TIROVAN_ACCURACY_REFERENCE
+#include "driver/retrieval.hpp"
+#include "reference/atmosphere.hpp"
 #include "reference/sun.hpp"
 #endif
 
@@ -173,6 +182,57 @@ void reference_budget(const std::vector<Reference>& random, const std::vector<Re
   row("warsaw", warsaw);
   std::printf("\n");
 }
+
+void aot_budget(const std::vector<std::vector<Reference>*>& tables) {
+  constexpr double wavelengths[] = {440, 500, 675, 870, 1020};
+  constexpr double pressure = 1013.25;            // [hPa]
+  constexpr float calibration = 10000.0f;         // V0 at 1 au
+  constexpr double bins[] = {1.0, 1.5, 2.5, 5.0}; // air-mass bounds
+  constexpr std::size_t n_bins = 3, n_wl = std::size(wavelengths);
+  Stats core[n_bins][n_wl], precise[n_bins][n_wl];
+  for (const std::vector<Reference>* rows : tables) {
+    for (const Reference& r : *rows) {
+      const auto sun = tirovan::reference::sun_position({r.year, r.month, r.day, r.hour}, r.lon, r.lat, 0, pressure);
+      const double m_a = tirovan::reference::kasten_young_air_mass(sun.zenith_apparent_deg);
+      const double m_o3 = tirovan::reference::ozone_air_mass(sun.zenith_true_deg);
+      if (!(m_a >= bins[0] && m_a <= bins[n_bins])) continue;
+      std::size_t bin = 0;
+      while (m_a >= bins[bin + 1] && bin + 1 < n_bins) ++bin;
+      float column = 0;
+      tirovan::ESTIMDOBSON(r.month, static_cast<float>(r.lat), column);
+      for (std::size_t w = 0; w < n_wl; ++w) {
+        const double truth = 0.2 * std::pow(wavelengths[w] / 500.0, -1.3); // Angstrom exponent 1.3
+        float coefficient = 0;
+        (void)tirovan::OZON(static_cast<float>(wavelengths[w]), coefficient);
+        const double tau_ozone = static_cast<double>(column) / 1000.0 * static_cast<double>(coefficient);
+        const double tau_rayleigh = tirovan::reference::bodhaine_rayleigh(wavelengths[w], pressure);
+        const auto signal = static_cast<float>(static_cast<double>(calibration) * sun.factor *
+                                               std::exp(-(truth + tau_rayleigh) * m_a - tau_ozone * m_o3));
+        tirovan::driver::Measurement m;
+        m.day = r.day, m.month = r.month, m.year = r.year;
+        m.hour = static_cast<float>(r.hour), m.minute = 0;
+        m.lon = static_cast<float>(r.lon), m.lat = static_cast<float>(r.lat), m.pressure = static_cast<float>(pressure);
+        if (tirovan::driver::locate_sun(m).stop) continue;
+        const auto retrieved =
+            tirovan::driver::channel_aot(m, w, static_cast<float>(wavelengths[w]), calibration, signal);
+        if (retrieved.stop) continue;
+        core[bin][w].add(static_cast<double>(retrieved.aot) - truth);
+        const double ln_ratio = std::log(static_cast<double>(calibration) * sun.factor / static_cast<double>(signal));
+        precise[bin][w].add((ln_ratio - m_o3 * tau_ozone - m_a * tau_rayleigh) / m_a - truth);
+      }
+    }
+  }
+  std::printf("(e) AOT error of the two physics of `report`, retrieved - true, true AOT 0.2 at 500 nm (Angstrom 1.3),\n"
+              "1013.25 hPa, instants of both tables with Kasten & Young air mass 1-5\n\n");
+  std::printf("| air mass | wavelength [nm] | count | core mean | core RMS | core max abs | reference mean | reference "
+              "max abs |\n|---|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (std::size_t b = 0; b < n_bins; ++b)
+    for (std::size_t w = 0; w < n_wl; ++w)
+      std::printf("| %.1f-%.1f | %.0f | %ld | %+.4f | %.4f | %.4f | %+.1e | %.1e |\n", bins[b], bins[b + 1],
+                  wavelengths[w], core[b][w].count, core[b][w].mean(), core[b][w].rms(), core[b][w].max,
+                  precise[b][w].mean(), precise[b][w].max);
+  std::printf("\n");
+}
 #endif
 
 void write_zenith_errors(const std::vector<Reference>& rows, const std::string& path) {
@@ -202,6 +262,10 @@ int main(int argc, char** argv) {
   const std::vector<Reference> warsaw = read_table(folder + "/warsaw.csv");
 #ifdef TIROVAN_ACCURACY_REFERENCE
   reference_budget(random, warsaw);
+  {
+    std::vector<Reference> both_random = random, both_warsaw = warsaw;
+    aot_budget({&both_random, &both_warsaw});
+  }
 #endif
   if (argc > 2) write_zenith_errors(warsaw, argv[2]);
   return 0;

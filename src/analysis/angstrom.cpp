@@ -38,6 +38,10 @@ AngstromWindow::AngstromWindow(std::span<const float> wavelength_nm, double min_
   }
 }
 
+AngstromWindow angstrom_440_870(std::span<const float> wavelength_nm, double tolerance_nm) {
+  return AngstromWindow(wavelength_nm, 440.0 - tolerance_nm, 870.0 + tolerance_nm);
+}
+
 double AngstromWindow::alpha(std::span<const float> aot, double* beta, std::size_t* used) const {
   LineSums sums;
   for (std::size_t k = 0; k < channels_.size(); ++k) {

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <sys/stat.h>
 
+#include "reference/atmosphere.hpp"
+#include "reference/sun.hpp"
 #include "runtime/failure.hpp"
 #include "text.hpp"
 
@@ -11,6 +14,9 @@ namespace tirovan::tools {
 namespace {
 
 constexpr float horizon_deg = 90.0f;
+constexpr double hours_per_day = 24.0;
+constexpr double refraction_temperature_c = 15.0; // dane.dat holds no temperature
+constexpr double ozone_layer_km = 22.0;           // Komhyr et al. (1989)
 
 std::string number(float value) { return text::shortest(value); }
 
@@ -56,6 +62,33 @@ std::string stop_text(const driver::Stop& stop, const driver::Measurement& m, st
   return "tirovan stops";
 }
 
+ReferenceGeometry reference_geometry(const UtcTime& time, double lon_deg_east, double lat_deg_north,
+                                     double pressure_hpa) {
+  ReferenceGeometry g;
+  const reference::UtcInstant instant{static_cast<int>(time.date.year), static_cast<int>(time.date.month),
+                                      static_cast<int>(time.date.day), time.fraction_of_day * hours_per_day};
+  reference::SunPosition sun;
+  try {
+    sun = reference::sun_position(instant, lon_deg_east, lat_deg_north, 0.0, pressure_hpa, refraction_temperature_c);
+  } catch (const std::invalid_argument&) {
+    return g;
+  }
+  g.zenith_true_deg = sun.zenith_true_deg;
+  g.zenith_apparent_deg = sun.zenith_apparent_deg;
+  g.factor = sun.factor;
+  g.air_mass = reference::kasten_young_air_mass(sun.zenith_apparent_deg);
+  g.ozone_air_mass = reference::ozone_air_mass(sun.zenith_true_deg, ozone_layer_km);
+  return g;
+}
+
+double reference_aot(const ReferenceGeometry& geometry, double wavelength_nm, double pressure_hpa,
+                     double calibration_signal, double signal, double tau_ozone) {
+  if (!(calibration_signal > 0.0) || !(signal > 0.0)) return not_computed;
+  const double tau_rayleigh = reference::bodhaine_rayleigh(wavelength_nm, pressure_hpa);
+  const double ln_ratio = std::log(calibration_signal * geometry.factor / signal);
+  return (ln_ratio - geometry.ozone_air_mass * tau_ozone - geometry.air_mass * tau_rayleigh) / geometry.air_mass;
+}
+
 std::int64_t day_key(const Record& record, std::int64_t previous, bool local_solar) {
   if (!record.has_time) return previous;
   const std::int64_t utc_day = days_from_civil(record.time.date.year, record.time.date.month, record.time.date.day);
@@ -95,8 +128,9 @@ DayIndex index_days(const InputFile& measurements, bool local_solar) {
   return index;
 }
 
-RecordReader::RecordReader(std::string_view folder)
-    : measurements_(input_file(folder, measurement_name)), calibration_file_(input_file(folder, calibration_name)) {
+RecordReader::RecordReader(std::string_view folder, const ReaderOptions& options)
+    : options_(options), measurements_(input_file(folder, measurement_name)),
+      calibration_file_(input_file(folder, calibration_name)) {
   {
     auto lang = open_input(calibration_file_, runtime::unit_calibration);
     try {
@@ -116,7 +150,7 @@ RecordReader::RecordReader(std::string_view folder)
     throw Error(failure_text(measurements_, *file_, failure));
   }
   calibration_.cover(file_->channels());
-  angstrom_ = AngstromWindow(wavelengths());
+  angstrom_ = angstrom_440_870(wavelengths(), options_.angstrom_tolerance_nm);
   at_500_ = AotInterpolator(wavelengths(), 500);
   at_550_ = AotInterpolator(wavelengths(), 550);
 }
@@ -173,6 +207,7 @@ void RecordReader::retrieve(Record& record) {
     return;
   }
   if (sun.below_horizon) record.flags.set(Flag::sun_below_horizon);
+  tau_ozone_.assign(file_->channels(), 0.0f);
   for (std::size_t i = 0; i < file_->channels(); ++i) {
     const driver::ChannelResult channel =
         driver::channel_aot(m, i, wavelengths()[i], calibration_.signal[i], signals[i]);
@@ -182,12 +217,40 @@ void RecordReader::retrieve(Record& record) {
       return;
     }
     record.aot[i] = channel.aot;
+    tau_ozone_[i] = m.tau_ozone;
     if (!std::isfinite(channel.aot)) record.flags.set(Flag::not_finite);
   }
   record.m = m;
+  if (options_.physics == Physics::reference) retrieve_reference(record, tau_ozone_);
+  derive(record);
+}
+
+void RecordReader::derive(Record& record) const {
   record.angstrom = angstrom_.alpha(record.aot);
   record.aot_500 = at_500_(record.aot);
   record.aot_550 = at_550_(record.aot);
+}
+
+// The core's stops and flags stand (the same records have values in both
+// modes); zenith, air mass, factor and AOT are replaced by the precise ones.
+void RecordReader::retrieve_reference(Record& record, std::span<const float> tau_ozone) {
+  driver::Measurement& m = record.m;
+  const auto pressure = static_cast<double>(m.pressure);
+  ReferenceGeometry g;
+  if (record.has_time)
+    g = reference_geometry(record.time, static_cast<double>(m.lon), static_cast<double>(m.lat), pressure);
+  m.zenith = static_cast<float>(g.zenith_true_deg);
+  m.air_mass = static_cast<float>(g.air_mass);
+  m.factor = static_cast<float>(g.factor);
+  bool finite = true;
+  for (std::size_t i = 0; i < record.aot.size(); ++i) {
+    const double aot =
+        reference_aot(g, static_cast<double>(wavelengths()[i]), pressure, static_cast<double>(calibration_.signal[i]),
+                      static_cast<double>(record.signal[i]), static_cast<double>(tau_ozone[i]));
+    record.aot[i] = static_cast<float>(aot);
+    finite = finite && std::isfinite(aot);
+  }
+  if (!finite) record.flags.set(Flag::not_finite);
 }
 
 } // namespace tirovan::tools

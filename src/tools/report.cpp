@@ -181,20 +181,38 @@ private:
   // Cloud screening of the day's records that have a time, values and no
   // flag of their own (a record with the Sun below the horizon would
   // distort the day's statistics); the others are not screened.
-  std::vector<Flags> screen(std::span<const Record> day) const {
+  //
+  // A channel with AOT below the screening's limit loses its value: the
+  // record enters the screening with its Angstrom exponent and AOT(500)
+  // from the channels kept, and is written with them when the screening
+  // flags it negative_aot.
+  std::vector<Flags> screen(std::span<Record> day) const {
     std::vector<Flags> flags(day.size());
     if (!screening_) return flags;
     std::vector<ScreeningPoint> points;
     std::vector<std::size_t> index;
+    std::vector<Record> kept; // the records' values without their rejected channels
+    kept.reserve(day.size());
     for (std::size_t i = 0; i < day.size(); ++i) {
       const Record& r = day[i];
       if (!r.has_time || r.flags.any()) continue;
+      Record& k = kept.emplace_back();
+      k.aot = r.aot;
+      for (float& aot : k.aot)
+        if (!(static_cast<double>(aot) >= options_.screening.min_aot)) aot = static_cast<float>(not_computed);
+      reader_.derive(k);
       points.push_back(
-          {r.time.fraction_of_day * hours_per_day, static_cast<double>(r.m.air_mass), r.aot, r.aot_500, r.angstrom});
+          {r.time.fraction_of_day * hours_per_day, static_cast<double>(r.m.air_mass), r.aot, k.aot_500, k.angstrom});
       index.push_back(i);
     }
     const std::vector<Flags> found = screen_day(points, options_.screening);
-    for (std::size_t k = 0; k < index.size(); ++k) flags[index[k]] = found[k];
+    for (std::size_t j = 0; j < index.size(); ++j) {
+      flags[index[j]] = found[j];
+      if (!found[j].has(Flag::negative_aot)) continue;
+      Record& r = day[index[j]];
+      r.aot = std::move(kept[j].aot);
+      r.angstrom = kept[j].angstrom, r.aot_500 = kept[j].aot_500, r.aot_550 = kept[j].aot_550;
+    }
     return flags;
   }
 
@@ -208,7 +226,10 @@ private:
     if (options_.drop_flagged) {
       kept = 0;
       for (std::size_t i = 0; i < count; ++i) {
-        if (records[i].flags.any() || screening[i].any()) continue;
+        // A record that lost only channels (their cells are empty) is kept.
+        Flags reasons = records[i].flags;
+        reasons |= screening[i];
+        if (reasons.any() && !(reasons.bits() == flag_bit(Flag::negative_aot))) continue;
         if (kept != i) std::swap(records[kept], records[i]);
         screening[kept++] = screening[i];
       }
@@ -221,7 +242,8 @@ private:
       std::string stem = options_.plot_folder + "/aot_" + format_date(civil_from_days(at->first));
       const int repeat = ++figures_of_date_[stem];
       if (repeat > 1) stem.append("_").append(std::to_string(repeat));
-      draw_day(day, reader_.wavelengths(), reader_.angstrom_window(), stem, options_.local_solar_day);
+      draw_day(day, reader_.wavelengths(), reader_.angstrom_window(), stem, options_.local_solar_day,
+               screening_ ? std::span<const Flags>(screening.data(), kept) : std::span<const Flags>{});
       summary_.figures.push_back(stem + ".svg");
     }
     open_.erase(at);
@@ -241,16 +263,21 @@ private:
 
 } // namespace
 
-std::vector<std::string> report_columns(std::span<const float> wavelengths, const AngstromWindow& window) {
+std::vector<std::string> report_columns(std::span<const float> wavelengths) {
   std::vector<std::string> columns = {"time_utc", "day_of_year", "zenith_deg", "air_mass"};
-  for (const float w : wavelengths) columns.push_back("aot_" + shortest(w) + "nm");
-  columns.push_back("angstrom_440_870[" + wavelength_list(wavelengths, window.channels()) + "]");
-  for (const char* name : {"aot_500nm_interp", "aot_550nm_interp", "source_line", "flags"}) columns.emplace_back(name);
+  for (const float w : wavelengths) columns.push_back("aot_channel_" + shortest(w) + "nm");
+  for (const char* name : {"angstrom_440_870", "aot_500nm", "aot_550nm", "source_line", "flags"})
+    columns.emplace_back(name);
   return columns;
 }
 
+std::string angstrom_note(std::span<const float> wavelengths, const AngstromWindow& window) {
+  if (window.channels().empty()) return "report: angstrom_440_870 has no channel within 440-870 nm";
+  return "report: angstrom_440_870 uses " + wavelength_list(wavelengths, window.channels()) + " nm";
+}
+
 void draw_day(std::span<const Record> day, std::span<const float> wavelengths, const AngstromWindow& window,
-              const std::string& stem, bool local_solar) {
+              const std::string& stem, bool local_solar, std::span<const Flags> screening) {
   // Time of day [h]: UTC, or local mean solar time UT + lon / 15 h.
   const auto hour_of = [local_solar](const Record& r) {
     const double utc = r.time.fraction_of_day * hours_per_day;
@@ -286,15 +313,36 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
     aot.series[i].style = style;
   }
   Series alpha{"\u03b1 " + wavelength_list(wavelengths, window.channels()) + " nm", {}, {}, style, 0};
-  for (const Record& r : day) {
+  // With screening on, flagged records are hollow markers of their
+  // channel's colour, off the clear records' lines.
+  const bool screened = !screening.empty();
+  std::vector<Series> flagged(wavelengths.size() + 1);
+  for (std::size_t i = 0; i < flagged.size(); ++i) {
+    flagged[i].style = Series::Style::hollow_points;
+    flagged[i].colour = i < wavelengths.size() ? static_cast<int>(i) : 0;
+  }
+  flagged.back().label = "flagged (hollow)";
+  const double gap = not_computed; // breaks the clear records' line
+  for (std::size_t k = 0; k < day.size(); ++k) {
+    const Record& r = day[k];
     if (!r.has_time || r.flags.skipped()) continue;
     const double hour = hour_of(r);
+    const bool is_flagged = screened && k < screening.size() && (screening[k].any() || r.flags.any());
     for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+      const auto value = static_cast<double>(r.aot[i]);
       aot.series[i].x.push_back(hour);
-      aot.series[i].y.push_back(static_cast<double>(r.aot[i]));
+      aot.series[i].y.push_back(is_flagged ? gap : value);
+      if (is_flagged) flagged[i].x.push_back(hour), flagged[i].y.push_back(value);
     }
     alpha.x.push_back(hour);
-    alpha.y.push_back(r.angstrom);
+    alpha.y.push_back(is_flagged ? gap : r.angstrom);
+    if (is_flagged) flagged.back().x.push_back(hour), flagged.back().y.push_back(r.angstrom);
+  }
+  if (screened) {
+    for (std::size_t i = 0; i < wavelengths.size(); ++i) {
+      aot.series[i].colour = static_cast<int>(i);
+      aot.series.push_back(flagged[i]);
+    }
   }
   // Whole hours around the data with room, so that no marker sits on the frame.
   constexpr double room = 0.1; // [h]
@@ -302,6 +350,7 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
   aot.x_range = hours;
   aot.x_clock = true;
   Figure angstrom{"", time_label, "\u00c5ngstr\u00f6m exponent [1]", {std::move(alpha)}};
+  if (screened) angstrom.series.push_back(std::move(flagged.back()));
   angstrom.x_range = hours;
   angstrom.x_clock = true;
   angstrom.height = 300;
@@ -310,7 +359,13 @@ void draw_day(std::span<const Record> day, std::span<const float> wavelengths, c
 }
 
 ReportSummary write_report(const ReportOptions& options, const std::function<void(const std::string&)>& warn) {
-  RecordReader reader(options.folder);
+  ReportSummary summary;
+  RecordReader reader(options.folder, {options.physics, options.angstrom_tolerance_nm});
+  summary.notes.push_back(angstrom_note(reader.wavelengths(), reader.angstrom_window()));
+  if (options.physics == Physics::reference) {
+    summary.notes.emplace_back("report: physics reference: precise Sun (ERFA), Kasten & Young air mass, Bodhaine "
+                               "Rayleigh depth, ozone air mass (Komhyr, 22 km); values differ from tirovan's");
+  }
   set_run_inputs({input_file(options.folder, calibration_name).path, reader.measurement_file().path});
   if (!options.plot_folder.empty()) {
     if (::mkdir(options.plot_folder.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -322,13 +377,12 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
       throw Error(options.plot_folder + ": not a folder");
   }
   const std::unique_ptr<UncertaintyColumns> uncertainty = uncertainty_columns(options.uncertainty, reader);
-  ReportSummary summary;
   // Rows stream into a temporary file that replaces the old one only when
   // the whole report, figures included, succeeded.
   OutputFile output(options.output);
   {
     CsvWriter csv(output.fd(), output.name());
-    for (const std::string& column : report_columns(reader.wavelengths(), reader.angstrom_window())) csv.field(column);
+    for (const std::string& column : report_columns(reader.wavelengths())) csv.field(column);
     if (uncertainty)
       for (const std::string& column : uncertainty->names()) csv.field(column);
     csv.end_row();
@@ -363,8 +417,8 @@ void add_screening_options(CLI::App& command, bool& screen, bool& drop_flagged, 
     command.add_option(name, value, text)->capture_default_str()->group(group)->check(range);
   };
   threshold("--screen-max-air-mass", options.max_air_mass, "air mass above this is not used", finite_in(1, 40));
-  threshold("--screen-min-aot", options.min_aot, "AOT below this in any channel rejects the measurement",
-            finite_in(-1, 10));
+  threshold("--screen-min-aot", options.min_aot,
+            "AOT below this in a channel drops that channel's value (flag negative_aot)", finite_in(-1, 10));
   threshold("--triplet-window", options.triplet_window_minutes,
             "three consecutive measurements within this many minutes form a triplet", finite_in(0, 1440, true));
   threshold("--triplet-abs", options.triplet_absolute, "triplet: AOT spread limit ...", finite_in(0, 10));
@@ -372,10 +426,17 @@ void add_screening_options(CLI::App& command, bool& screen, bool& drop_flagged, 
             finite_in(0, 10));
   threshold("--stable-sd", options.stable_sd, "a day whose AOT(500) sd is below this skips the smoothness test",
             finite_in(0, 10));
-  threshold("--smoothness-limit", options.max_smoothness, "smoothness D of ln AOT(500) [1/h] to reach",
+  threshold("--smoothness-limit", options.max_smoothness, "smoothness D of ln AOT(500), t in days [1/day], to reach",
             finite_in(0, 1e6, true));
+  threshold("--smoothness-bin", options.smoothness_bin_minutes,
+            "measurements this many minutes apart or closer enter the smoothness test as one", finite_in(0, 1440));
   threshold("--sigma-limit", options.sigma_limit, "AOT(500) and Angstrom exponent beyond mean +- this many sd",
             finite_in(0, 100, true));
+  command
+      .add_flag("!--smoothness-as-published", options.smoothness_dip_rule,
+                "the smoothness test removes the point of the largest term even when it is a dip between two "
+                "higher points (default: the higher neighbour goes, as a cloud only adds optical depth)")
+      ->group(group);
   command.add_option("--min-day-points", options.min_day_points, "a day with fewer measurements left is flagged whole")
       ->capture_default_str()
       ->group(group)
@@ -387,14 +448,17 @@ void add_report_command(CLI::App& app) {
   auto options = std::make_shared<ReportOptions>();
   CLI::App* command =
       app.add_subcommand("report", "Write AOT, Angstrom exponent and AOT at 500/550 nm as CSV, plot each day");
-  command->footer("Retrieves every measurement with tirovan's own procedures (the same single-precision AOT) and\n"
-                  "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
-                  "zenith_deg, air_mass, aot_<wavelength>nm per channel, the Angstrom exponent fitted over the\n"
-                  "channels within 440-870 nm, AOT at 500 and 550 nm from the bracketing channels, source_line\n"
-                  "and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
-                  "on standard error. Writes: the CSV to -o FILE (replaced atomically) or standard output; figures to\n"
-                  "--plot-dir; warnings and the summary to standard error; never lang.dat or dane.dat.\n"
-                  "Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
+  command->footer(
+      "Retrieves every measurement with tirovan's own procedures (the same single-precision AOT; with\n"
+      "--physics reference, with precise physics in double precision, the values to publish) and\n"
+      "writes one CSV row per record: time_utc (ISO 8601, to the second), day_of_year (with fraction),\n"
+      "zenith_deg, air_mass, aot_channel_<wavelength>nm per channel, angstrom_440_870 (the Angstrom\n"
+      "exponent fitted over the channels within --angstrom-tolerance of 440-870 nm; the channels used\n"
+      "are named on standard error), aot_500nm and aot_550nm (from the bracketing channels),\n"
+      "source_line and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
+      "on standard error. Writes: the CSV to -o FILE (replaced atomically) or standard output; figures to\n"
+      "--plot-dir; warnings and the summary to standard error; never lang.dat or dane.dat.\n"
+      "Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
   command->add_option("DIR", options->folder, "Folder with lang.dat and dane.dat")->capture_default_str();
   command->add_option("-o,--output", options->output, "CSV file to write (default: standard output)");
   command->add_option("--plot-dir", options->plot_folder,
@@ -404,14 +468,30 @@ void add_report_command(CLI::App& app) {
   command->add_option("--max-warnings", options->max_warnings, "Warnings shown per kind (0: all)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{0}, std::size_t{1000000000}));
+  auto physics = std::make_shared<std::string>("core");
+  command
+      ->add_option("--physics", *physics,
+                   "core: tirovan's own procedures and numbers; reference: precise Sun (ERFA, real calendar), "
+                   "Kasten & Young air mass on the apparent zenith, Bodhaine et al. (1999) Rayleigh depth and the "
+                   "ozone depth on its own air mass (Komhyr et al. 1989, 22 km) - the values to publish")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"core", "reference"}));
+  command
+      ->add_option("--angstrom-tolerance", options->angstrom_tolerance_nm,
+                   "a channel within this many nm of 440-870 nm enters angstrom_440_870 (the channels used are "
+                   "named on standard error)")
+      ->capture_default_str()
+      ->check(finite_in(0, 200));
   add_screening_options(*command, options->screen, options->drop_flagged, options->screening);
   add_uncertainty_options(*command, options->uncertainty);
   command->add_flag("--local-solar-day", options->local_solar_day,
                     "Group days (figures, screening) by local mean solar time UT + lon/15 h instead of the UTC "
                     "date, for stations far from Greenwich whose day spans UTC midnight; figures show that time");
-  command->callback([options] {
+  command->callback([options, physics] {
+    options->physics = *physics == "reference" ? Physics::reference : Physics::core;
     options->progress = ::isatty(STDERR_FILENO) != 0;
     const ReportSummary summary = write_report(*options, [](const std::string& text) { print_err(text); });
+    for (const std::string& note : summary.notes) print_err(note);
     if (summary.dropped > 0) print_err("report: " + std::to_string(summary.dropped) + " flagged records left out");
     if (summary.skipped > 0) {
       print_err("report: " + std::to_string(summary.skipped) + " of " + std::to_string(summary.records) +

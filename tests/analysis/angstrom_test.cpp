@@ -75,6 +75,34 @@ TEST(AngstromFit, WindowBounds) {
   }
 }
 
+// Nominal channels: within the tolerance of the window they count; a
+// tolerance of 0 is the bare window.
+TEST(AngstromFit, ToleranceOfTheNominalWindow) {
+  struct Row {
+    float edge_nm;
+    double tolerance_nm;
+    bool fitted;
+  };
+  for (const Row row : {Row{435, 5, true}, Row{875, 5, true}, Row{434.9f, 5, false}, Row{875.1f, 5, false},
+                        Row{439.4f, 0, false}, Row{428, 12, true}}) {
+    SCOPED_TRACE(row.edge_nm);
+    const std::vector<float> wavelengths = {row.edge_nm, 500, 675};
+    const auto expected = row.fitted ? std::vector<std::size_t>{0, 1, 2} : std::vector<std::size_t>{1, 2};
+    EXPECT_EQ(angstrom_440_870(wavelengths, row.tolerance_nm).channels(), expected);
+  }
+}
+
+// An AERONET level-2 row with its exact filter wavelengths: AOD 0.306553,
+// 0.248363, 0.135716, 0.084788 at 439.4, 498.9, 672.7, 867.6 nm; AERONET
+// gives the 440-870 nm exponent 1.912505.
+TEST(AngstromFit, AeronetRowOnFilterWavelengths) {
+  const std::vector<float> wavelengths = {439.4f, 498.9f, 672.7f, 867.6f};
+  const std::vector<float> aot = {0.306553f, 0.248363f, 0.135716f, 0.084788f};
+  std::size_t used = 0;
+  EXPECT_NEAR(angstrom_440_870(wavelengths).alpha(aot, nullptr, &used), 1.912505, 0.002);
+  EXPECT_EQ(used, 4u);
+}
+
 TEST(AngstromFit, NeedsTwoDistinctWavelengths) {
   EXPECT_TRUE(std::isnan(fit_angstrom(std::vector<float>{500}, std::vector<float>{0.1f}).alpha));
   EXPECT_TRUE(std::isnan(fit_angstrom(std::vector<float>{500, 500}, std::vector<float>{0.1f, 0.2f}).alpha));

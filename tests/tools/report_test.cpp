@@ -101,8 +101,9 @@ TEST(Report, EveryAotIsTheCoresToThreeDecimals) {
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(records) + 1);
   ASSERT_GE(core.size(), static_cast<std::size_t>(records));
   const std::size_t first_aot = 4, flags = rows[0].size() - 1;
-  EXPECT_EQ(rows[0][first_aot], "aot_380nm");
-  EXPECT_EQ(rows[0][first_aot + 10], "angstrom_440_870[440 500 532 555 610 675 779 870]");
+  EXPECT_EQ(rows[0][first_aot], "aot_channel_380nm");
+  EXPECT_EQ(rows[0][first_aot + 10], "angstrom_440_870");
+  EXPECT_EQ(summary.notes.front(), "report: angstrom_440_870 uses 440 500 532 555 610 675 779 870 nm");
   int below_horizon = 0;
   for (int k = 0; k < records; ++k) {
     const auto& row = rows[static_cast<std::size_t>(k) + 1];
@@ -118,6 +119,52 @@ TEST(Report, EveryAotIsTheCoresToThreeDecimals) {
     }
   }
   EXPECT_EQ(below_horizon, records / 10);
+}
+
+// The reference physics against a truth built without tirovan::reference:
+// the Sun's true zenith and distance from the PyEphem tables of
+// bench/ephemeris, refraction by Saemundsson (1986, Sky Telesc. 72, 70),
+// R = 1.02' / tan(h + 10.3 / (h + 5.11)) scaled by (p / 1010)(283 / (273 +
+// T)), the Kasten & Young (1989) and Komhyr et al. (1989) air masses and
+// Bodhaine et al. (1999) eq. 30 written out here. AOT 0.2 (500 / lambda)^1.3,
+// ozone depth 0.03, 1013.25 hPa, 15 deg C. The two refraction models agree
+// within a few arcseconds below 75 deg, 1e-5 in AOT.
+TEST(ReferencePhysics, RecoversAerosolOfAnIndependentTruth) {
+  struct Row {
+    int year, month, day;
+    double hour, lon, lat, zenith, distance; // as in the ephemeris tables
+  };
+  constexpr double deg = 3.14159265358979323846 / 180.0, pressure = 1013.25, tau_ozone = 0.03;
+  const Row rows[] = {
+      {2029, 9, 15, 22.878835, 159.2124, -17.4366, 41.06756, 1.00540841},
+      {2024, 3, 17, 16.229794, -85.8809, 11.4112, 27.28841, 0.99515897},
+      {2025, 7, 12, 21.909202, -92.0146, 53.5712, 52.12922, 1.01645505},
+      {2021, 3, 10, 11.722398, 54.8416, -31.63, 52.93104, 0.99319059},
+      {2023, 8, 17, 6, 21, 52.2, 67.1943, 1.01257133},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.zenith);
+    const double h = 90.0 - r.zenith;
+    const double refraction =
+        1.02 / 60.0 / std::tan((h + 10.3 / (h + 5.11)) * deg) * (pressure / 1010.0) * (283.0 / (273.0 + 15.0)); // [deg]
+    const double apparent = r.zenith - refraction;
+    const double m_a = 1.0 / (std::cos(apparent * deg) + 0.50572 * std::pow(96.07995 - apparent, -1.6364));
+    const double ratio = 22.0 / 6370.0, cos_z = std::cos(r.zenith * deg);
+    const double m_o3 = (1.0 + ratio) / std::sqrt(cos_z * cos_z + 2.0 * ratio);
+    const double factor = 1.0 / (r.distance * r.distance);
+    UtcTime time;
+    ASSERT_TRUE(utc_time(r.year, r.month, r.day, r.hour, 0.0, time));
+    const ReferenceGeometry g = reference_geometry(time, r.lon, r.lat, pressure);
+    EXPECT_NEAR(g.air_mass, m_a, 2e-4 * m_a);
+    for (const double nm : {440.0, 500.0, 870.0}) {
+      const double l2 = (nm / 1000.0) * (nm / 1000.0);
+      const double tau_r =
+          0.0021520 * (1.0455996 - 341.29061 / l2 - 0.90230850 * l2) / (1.0 + 0.0027059889 / l2 - 85.968563 * l2);
+      const double truth = 0.2 * std::pow(nm / 500.0, -1.3);
+      const double signal = 1000.0 * factor * std::exp(-(truth + tau_r) * m_a - tau_ozone * m_o3);
+      EXPECT_NEAR(reference_aot(g, nm, pressure, 1000.0, signal, tau_ozone), truth, 2e-4) << nm << " nm";
+    }
+  }
 }
 
 TEST(Report, SkipsWhatWouldStopTheCoreAndGoesOn) {
@@ -320,6 +367,40 @@ TEST(Tools, InputThatNeverEndsIsRefused) {
     const test::ToolsRun run = test::run_tools(dir, command);
     EXPECT_NE(run.status, 0);
     EXPECT_NE((run.out + run.err).find("a line longer than 256 MiB"), std::string::npos) << run.out << run.err;
+  }
+}
+
+} // namespace
+} // namespace tirovan::tools
+
+namespace tirovan::tools {
+namespace {
+
+// A channel below AOT -0.01 loses its value only: with --screen its cell
+// is empty and the record flagged negative_aot; with --drop-flagged it stays.
+TEST(Report, NegativeChannelLosesItsValueOnly) {
+  const test::TempDir dir;
+  dir.write("lang.dat", test::calibration_file({1.52f, 1.31f}));
+  std::string dane = "2 8\n500 870\n";
+  for (int k = 0; k < 8; ++k) {
+    const char* signals = k == 3 ? " 1.2 0.01 1.6 0.02\n" : " 1.2 0.01 1.0 0.02\n";
+    dane += "15 6 2024 " + std::to_string(9 + k) + " 0 21.0 52.2 1013" + signals;
+  }
+  dir.write("dane.dat", dane);
+  for (const char* mode : {"--screen", "--drop-flagged"}) {
+    SCOPED_TRACE(mode);
+    const test::ToolsRun run = test::run_tools(dir, std::string("report -o out.csv --plot-dir plots ") + mode);
+    const auto rows = read_csv(dir.read("out.csv"));
+    ASSERT_EQ(rows.size(), 9U) << run.err;
+    const std::vector<std::string>& header = rows[0];
+    const std::vector<std::string>& row = rows[4];
+    ASSERT_EQ(header[5], "aot_channel_870nm");
+    EXPECT_EQ(row[5], "");
+    EXPECT_NE(row[4], "");     // 500 nm kept
+    EXPECT_EQ(row[6], "");     // no exponent from one channel
+    EXPECT_EQ(row[7], row[4]); // aot_500nm
+    EXPECT_NE(row.back().find("negative_aot"), std::string::npos) << row.back();
+    EXPECT_FALSE(dir.read("plots/aot_2024-06-15.svg").empty());
   }
 }
 

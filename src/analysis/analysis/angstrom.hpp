@@ -47,6 +47,15 @@ private:
   std::vector<double> ln_lambda_; // ln(lambda [um]) per channel of the window
 };
 
+// The 440-870 nm exponent on real filters: a channel counts when its
+// wavelength lies within `tolerance_nm` [nm] of the window, so the nominal
+// 440 nm channel of an instrument whose filter sits at 439.4 nm enters (as
+// AERONET's 440-870 nm exponent uses its channels at their exact filter
+// wavelengths).
+inline constexpr double angstrom_window_tolerance_nm = 5.0;
+[[nodiscard]] AngstromWindow angstrom_440_870(std::span<const float> wavelength_nm,
+                                              double tolerance_nm = angstrom_window_tolerance_nm);
+
 // AOT at `target_nm` [nm]: the AOT of a channel at exactly that wavelength
 // (the first such channel), otherwise from the nearest channels below and
 // above it, lambda1 < target < lambda2, with the exponent of the pair:

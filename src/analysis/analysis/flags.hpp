@@ -38,6 +38,8 @@ inline constexpr std::array<std::string_view, static_cast<std::size_t>(Flag::cou
     "sun_below_horizon", "date_invalid",        "not_finite",  "air_mass",        "negative_aot",
     "triplet",           "smoothness",          "three_sigma", "day_too_few"};
 
+[[nodiscard]] constexpr std::uint32_t flag_bit(Flag flag) { return std::uint32_t{1} << static_cast<unsigned>(flag); }
+
 class Flags {
 public:
   constexpr void set(Flag flag) { bits_ |= bit(flag); }

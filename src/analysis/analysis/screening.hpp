@@ -1,23 +1,45 @@
 // Cloud screening of one day's series of direct-sun AOT, after Smirnov et
-// al. (2000, Remote Sens. Environ. 73, 337), adapted to a series of single
-// measurements instead of the instrument's timed triplets.
+// al. (2000, Remote Sens. Environ. 73, 337), for three samplings: the
+// instrument's triplets (three measurements 30 s apart), one measurement a
+// minute, and one every 15 minutes or so (hand-held).
 //
-// Tests, in order; a point flagged by one test takes no part in the later
+// Tests, in order; a point removed by one test takes no part in the later
 // ones:
 //  1. air mass above max_air_mass (or not positive, or not finite): not used;
-//  2. AOT below min_aot in any channel (or not finite): rejected;
+//  2. data quality: a channel with AOT below min_aot (or not finite) loses
+//     that channel only ("we eliminate only measurements in that particular
+//     channel", Smirnov et al. 2000, sec. 3): the point is flagged
+//     negative_aot and stays in the later tests unless its AOT(500) or
+//     Angstrom exponent, which the caller takes from the channels kept, is
+//     lost (NaN);
 //  3. triplet variability: every window of three consecutive remaining
 //     measurements that spans at most triplet_window_minutes is a triplet;
 //     when in any channel its max - min exceeds
 //     max(triplet_absolute, triplet_relative * mean AOT of the three), all
-//     three are flagged. A measurement in no such window is not tested;
+//     three are flagged. Triplets and one-a-minute series are tested; a
+//     measurement in no such window (a hand-held series) is not;
 //  4. diurnal stability: when the standard deviation of AOT(500) over the
 //     remaining points is below stable_sd the smoothness test is skipped;
-//  5. smoothness: with d_i = (ln AOT500_{i+1} - ln AOT500_i) / (t_{i+1} - t_i)
-//     [1/h] over the remaining points in time order,
+//  5. smoothness, Smirnov et al. (2000): the root mean square of the second
+//     derivative of ln AOT(500) in time,
 //         D = sqrt( sum_i (d_i - d_{i+1})^2 / (n - 2) ),
-//     the middle point of the largest term is removed, one at a time, until
-//     D < max_smoothness;
+//         d_i = (ln AOT500_{i+1} - ln AOT500_i) / (t_{i+1} - t_i),
+//     t in DAYS (d_i in 1/day) over the remaining points in time order; the
+//     middle point of the largest term is removed, one at a time, until
+//     D < max_smoothness (16). The paper's own text on the time unit was not
+//     at hand (the public summaries confirm the second derivative and its
+//     root mean square); days are the unit with which the limit 16 separates
+//     broken cumulus from clear sky on 15-minute series (measured in
+//     tests/analysis/screening_test.cpp), hours would never fire there.
+//     This system's own addition (smoothness_dip_rule, on by default): a
+//     cloud only adds optical depth, so when the largest term sits at a
+//     dip between two higher points and the dip is not low for the day
+//     (within a factor 0.8 of the median AOT(500) or above), the higher
+//     neighbour goes instead; as published, broken cumulus takes the clear
+//     readings between its cells;
+//     Points within smoothness_bin_minutes of the first of their group
+//     enter as one point (mean ln AOT(500) at the mean time), so triplets
+//     and one-a-minute series are judged on the same time scale;
 //  6. three standard deviations: AOT(500) or the Angstrom exponent outside
 //     mean +- sigma_limit standard deviations of the remaining points;
 //  7. fewer than min_day_points left: every point of the day is flagged.
@@ -47,7 +69,9 @@ struct ScreeningOptions {
   double triplet_absolute = 0.02;      // [1] AOT spread limit ...
   double triplet_relative = 0.03;      // [1] ... or this fraction of the AOT, whichever is larger
   double stable_sd = 0.015;            // [1] sd of AOT(500) below which the day is stable
-  double max_smoothness = 16.0;        // [1/h] limit of D
+  double max_smoothness = 16.0;        // [1/day] limit of D
+  double smoothness_bin_minutes = 5;   // [min] closer points enter the smoothness test as one
+  bool smoothness_dip_rule = true;     // a dip between two higher points gives way to the higher one
   double sigma_limit = 3.0;            // [standard deviations]
   std::size_t min_day_points = 3;      // fewer left flags the day
 };

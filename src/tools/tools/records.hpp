@@ -4,6 +4,10 @@
 // values as tirovan's, with the Angstrom exponent and the AOT at 500 and
 // 550 nm added. A record that would stop tirovan is flagged instead, with
 // the core's reason, and reading goes on.
+//
+// With Physics::reference the same records (the same stops and flags) get
+// their AOT from precise physics in double precision instead: see
+// reference_geometry and reference_aot below.
 #pragma once
 
 #include <climits>
@@ -38,10 +42,45 @@ struct Record {
   std::string problem; // for a skipped record: why tirovan would stop there
 };
 
+// Which physics gives the AOT: `core`, tirovan's own single-precision
+// procedures (its numbers, bit for bit); `reference`, the precise Sun, the
+// Kasten & Young air mass, Bodhaine Rayleigh depth and an ozone air mass.
+enum class Physics : std::uint8_t { core, reference };
+
+struct ReaderOptions {
+  Physics physics = Physics::core;
+  // Channels within this distance [nm] of 440-870 nm enter the Angstrom exponent.
+  double angstrom_tolerance_nm = angstrom_window_tolerance_nm;
+};
+
+// The geometry of one measurement from tirovan::reference: the precise Sun
+// at the record's UTC instant (real calendar, leap days included), the
+// observer at height 0 with the record's pressure and 15 deg C for the
+// refraction. All NaN when the instant or place is out of the reference's
+// range; the air masses are NaN with the apparent Sun below the horizon.
+struct ReferenceGeometry {
+  double zenith_true_deg = not_computed;     // [deg] without refraction
+  double zenith_apparent_deg = not_computed; // [deg] refracted
+  double factor = not_computed;              // (1 au / r)^2
+  double air_mass = not_computed;            // Kasten & Young (1989) on the apparent zenith, aerosol and Rayleigh
+  double ozone_air_mass = not_computed;      // Komhyr et al. (1989), layer at 22 km, true zenith
+};
+[[nodiscard]] ReferenceGeometry reference_geometry(const UtcTime& time, double lon_deg_east, double lat_deg_north,
+                                                   double pressure_hpa);
+
+// AOT [1] of one channel by Beer-Lambert with separate air masses:
+//   tau_a = [ln(V0 F / V) - m_O3 tau_O3 - m_R tau_R] / m_a,
+// m_R = m_a (Kasten & Young), tau_R = Bodhaine et al. (1999) eq. 30 at the
+// record's pressure, tau_O3 the ozone optical depth as the core takes it
+// (its column and coefficient). V0 the calibration signal at 1 au, V the
+// dark-corrected signal.
+[[nodiscard]] double reference_aot(const ReferenceGeometry& geometry, double wavelength_nm, double pressure_hpa,
+                                   double calibration_signal, double signal, double tau_ozone);
+
 class RecordReader {
 public:
   // Reads lang.dat and the header of dane.dat in `folder`; throws Error.
-  explicit RecordReader(std::string_view folder);
+  explicit RecordReader(std::string_view folder, const ReaderOptions& options = {});
   ~RecordReader();
   RecordReader(const RecordReader&) = delete;
   RecordReader& operator=(const RecordReader&) = delete;
@@ -53,6 +92,10 @@ public:
   [[nodiscard]] const InputFile& calibration_file() const { return calibration_file_; }
   [[nodiscard]] const driver::Calibration& calibration() const { return calibration_; }
   [[nodiscard]] const AngstromWindow& angstrom_window() const { return angstrom_; }
+  [[nodiscard]] Physics physics() const { return options_.physics; }
+
+  // The record's Angstrom exponent and AOT at 500 and 550 nm from its `aot`.
+  void derive(Record& record) const;
 
   // The next record; false once the declared count is read or dane.dat ends.
   bool next(Record& record);
@@ -63,12 +106,15 @@ public:
 
 private:
   void retrieve(Record& record);
+  void retrieve_reference(Record& record, std::span<const float> tau_ozone);
   void skip(Record& record, Flag flag, std::string problem);
 
+  ReaderOptions options_;
   InputFile measurements_, calibration_file_;
   driver::Calibration calibration_;
   std::unique_ptr<driver::MeasurementFile> file_;
   AngstromWindow angstrom_{std::span<const float>{}};
+  std::vector<float> tau_ozone_; // per channel, of the record being retrieved
   AotInterpolator at_500_{std::span<const float>{}, 500}, at_550_{std::span<const float>{}, 550};
   std::uint64_t read_ = 0;
   bool ended_early_ = false;

@@ -24,9 +24,11 @@ class App;
 namespace tirovan::tools {
 
 struct ReportOptions {
-  std::string folder = ".";      // holds lang.dat and dane.dat
-  std::string output;            // CSV file; empty: standard output
-  std::string plot_folder;       // per-day figures (SVG and PNG) go here; empty: none
+  std::string folder = ".";        // holds lang.dat and dane.dat
+  std::string output;              // CSV file; empty: standard output
+  std::string plot_folder;         // per-day figures (SVG and PNG) go here; empty: none
+  Physics physics = Physics::core; // reference: precise physics, the values to publish
+  double angstrom_tolerance_nm = angstrom_window_tolerance_nm;
   bool progress = false;         // a progress line on standard error for large inputs
   std::size_t max_warnings = 20; // per kind; 0: all
   // Cloud screening of each UTC day (tools/screening.hpp); the reasons go to the flags column.
@@ -46,6 +48,7 @@ struct ReportSummary {
   std::uint64_t warnings = 0;       // warnings given (skipped records included)
   bool ended_early = false;         // dane.dat ended before its declared count
   std::vector<std::string> figures; // SVG paths written
+  std::vector<std::string> notes;   // what the run used: the Angstrom channels, the physics
 };
 
 // Writes the report. Warnings ("dane.dat:12:31: warning: ...") go to `warn`
@@ -56,15 +59,20 @@ struct ReportSummary {
 ReportSummary write_report(const ReportOptions& options, const std::function<void(const std::string&)>& warn);
 
 // The CSV header for these wavelengths [nm]: time_utc, day_of_year,
-// zenith_deg, air_mass, aot_<wavelength>nm per channel,
-// angstrom_440_870[<channels used>], aot_500nm_interp, aot_550nm_interp,
-// source_line (of the record in dane.dat), flags.
-[[nodiscard]] std::vector<std::string> report_columns(std::span<const float> wavelengths, const AngstromWindow& window);
+// zenith_deg, air_mass, aot_channel_<wavelength>nm per channel,
+// angstrom_440_870, aot_500nm, aot_550nm, source_line (of the record in
+// dane.dat), flags. Only the channel columns depend on the instrument.
+[[nodiscard]] std::vector<std::string> report_columns(std::span<const float> wavelengths);
+
+// "report: angstrom_440_870 uses 439.4 498.9 672.7 867.6 nm", said once per run.
+[[nodiscard]] std::string angstrom_note(std::span<const float> wavelengths, const AngstromWindow& window);
 
 // The figure of one day: AOT per channel and the Angstrom exponent against
 // the time of day [h UTC], written as SVG and PNG under `stem`.svg/.png.
+// With `screening` (one entry per record) flagged records are drawn as
+// hollow markers apart from the clear records' lines.
 void draw_day(std::span<const Record> day, std::span<const float> wavelengths, const AngstromWindow& window,
-              const std::string& stem, bool local_solar = false);
+              const std::string& stem, bool local_solar = false, std::span<const Flags> screening = {});
 
 // Registers `report [DIR]` with its options on `app`.
 void add_report_command(CLI::App& app);
