@@ -61,18 +61,18 @@ bool lone_integer(std::string_view text) {
   return std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Lines of text at the top of a file before the first line that starts
-// with a number: lang.dat needs exactly 8 (counted for the message only;
-// the values are read by the core's reader).
-std::size_t leading_text_lines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+// Lines of text before the first line that starts with a number, among
+// the header lines the core's reader passed over (all of them when none
+// does).
+std::size_t leading_text_lines(const std::vector<std::string>& header) {
   std::size_t lines = 0;
-  for (std::string line; std::getline(in, line); ++lines) {
+  for (std::string line : header) {
     if (lines == 0 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
     const auto first = line.find_first_not_of(" \t");
     if (first != std::string::npos &&
         ((line[first] >= '0' && line[first] <= '9') || line[first] == '-' || line[first] == '+' || line[first] == '.'))
       break;
+    ++lines;
   }
   return lines;
 }
@@ -276,7 +276,8 @@ private:
     const std::vector<std::string>& header = reader.header_texts();
     const bool count_in_header = header.size() == driver::calibration_header_lines && lone_integer(header.back());
     if (!count_in_header && !count_is_text) return false;
-    const std::size_t lines = leading_text_lines(calibration_file_.path);
+    // Eight lines passed over and the count met text: at least nine.
+    const std::size_t lines = count_is_text ? header.size() + 1 : leading_text_lines(header);
     if (lines == static_cast<std::size_t>(driver::calibration_header_lines)) return false;
     error(calibration_file_, {lines + 1, 1}, "lang-header",
           "lang.dat has " + std::to_string(lines) + " lines of text before the count; it needs 8 (" +
