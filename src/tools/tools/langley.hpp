@@ -26,6 +26,7 @@
 #include <string>
 
 #include "analysis/langley.hpp"
+#include "analysis/water_vapour.hpp"
 #include "tools/status.hpp"
 
 namespace CLI {
@@ -41,6 +42,10 @@ struct LangleyCommand {
   bool allow_partial = false;
   std::string plot_dir; // a Langley plot per channel and half-day (SVG and PNG) when not empty
   LangleyOptions fit;
+  // A channel in the water window is fitted by the modified Langley method
+  // (analysis/water_vapour.hpp) unless no_water.
+  WaterVapourModel water;
+  bool no_water = false;
 };
 
 // Runs the command: the summary table to `out`, warnings to `err`.

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "analysis/screening.hpp"
+#include "tools/products.hpp"
 #include "tools/records.hpp"
 
 #include <cstdint>
@@ -32,6 +33,8 @@ struct ReportOptions {
   bool screen = false;
   bool drop_flagged = false; // screen, and leave every flagged record out of the CSV and the figures
   ScreeningOptions screening;
+  ProductOptions products; // precipitable water, fine and coarse modes
+  bool netcdf = false;     // a CF NetCDF file (tools/netcdf.hpp) instead of CSV; needs `output`
 };
 
 struct ReportSummary {
@@ -41,6 +44,7 @@ struct ReportSummary {
   std::uint64_t warnings = 0;       // warnings given (skipped records included)
   bool ended_early = false;         // dane.dat ended before its declared count
   std::vector<std::string> figures; // SVG paths written
+  std::uint64_t without_time = 0;   // records left out of a NetCDF file: no time coordinate
 };
 
 // Writes the report. Warnings ("dane.dat:12:31: warning: ...") go to `warn`
