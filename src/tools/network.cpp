@@ -31,7 +31,7 @@ void line_to_stderr(const std::string& text) {
 }
 
 // In the child: one folder's report; the exit status is the folder's.
-[[noreturn]] void run_one(ReportOptions options) {
+[[noreturn]] void run_one(const ReportOptions& options) {
   int status = exit_ok;
   const std::string folder = options.folder;
   try {

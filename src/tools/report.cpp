@@ -206,11 +206,20 @@ private:
     if (!screening_) return flags;
     std::vector<ScreeningPoint> points;
     std::vector<std::size_t> index;
+    // The water channel is no AOT: its values, water vapour included, stay out of the tests.
+    const std::optional<std::size_t> water = rows_.products.water_channel();
+    std::vector<std::vector<float>> without_water(water ? day.size() : 0);
     for (std::size_t i = 0; i < day.size(); ++i) {
       const Record& r = day[i];
       if (!r.has_time || r.flags.any()) continue;
+      std::span<const float> aot = r.aot;
+      if (water && *water < r.aot.size()) {
+        without_water[i] = r.aot;
+        without_water[i].erase(without_water[i].begin() + static_cast<std::ptrdiff_t>(*water));
+        aot = without_water[i];
+      }
       points.push_back(
-          {r.time.fraction_of_day * hours_per_day, static_cast<double>(r.m.air_mass), r.aot, r.aot_500, r.angstrom});
+          {r.time.fraction_of_day * hours_per_day, static_cast<double>(r.m.air_mass), aot, r.aot_500, r.angstrom});
       index.push_back(i);
     }
     const std::vector<Flags> found = screen_day(points, options_.screening);
