@@ -29,6 +29,7 @@
 #include "analysis/calendar.hpp"
 #include "tools/calibration.hpp"
 #include "tools/calibration_file.hpp"
+#include "atmos/atmos.hpp"
 #include "tools/figure.hpp"
 #include "tools/inputs.hpp"
 #include "tools/options.hpp"
@@ -94,6 +95,9 @@ struct HalfDay {
   bool afternoon = false;
   std::vector<std::vector<LangleyPoint>> points; // per channel
   std::vector<LangleyFit> fits;                  // per channel
+  std::vector<float> pressure;                   // [hPa] per point
+  std::int32_t month = 0;                        // of the first point, for the ozone column
+  float lat = 0;
 };
 
 std::string half_day_name(const HalfDay& h) { return format_date(h.local_date) + (h.afternoon ? " pm" : " am"); }
@@ -256,7 +260,10 @@ Campaign read_campaign(const InputFile& file, const LangleyCommand& command, std
       half.local_date = civil_from_days(local);
       half.afternoon = afternoon;
       half.points.resize(n);
+      half.month = m.month;
+      half.lat = m.lat;
     }
+    half.pressure.push_back(m.pressure);
     const double ln_factor = std::log(sun.factor);
     for (std::size_t i = 0; i < n; ++i) {
       const float corrected = signal[i]; // dark-corrected as the retrieval uses it
@@ -327,6 +334,38 @@ void plot_half_day(const HalfDay& half, std::size_t channel, float wavelength, c
   } else {
     draw(langley, name + ".svg", name + ".png");
   }
+}
+
+// The modified Langley fit of the water channel `w` for a half-day: the
+// aerosol optical depth at its wavelength extrapolated from the half-day's
+// fitted optical depths of the Angstrom window channels (less the core's
+// Rayleigh and ozone optical depths at the mean pressure), the Rayleigh
+// optical depth per point at the point's pressure.
+LangleyFit water_fit(const HalfDay& half, const std::vector<float>& wavelength, std::size_t w,
+                     const LangleyOptions& options, const WaterVapourModel& model) {
+  double pressure = 0;
+  for (const float p : half.pressure) pressure += static_cast<double>(p);
+  pressure /= static_cast<double>(std::max<std::size_t>(half.pressure.size(), 1));
+  float column = 0;
+  ESTIMDOBSON(half.month, half.lat, column);
+  std::vector<float> aot(wavelength.size(), std::numeric_limits<float>::quiet_NaN());
+  for (std::size_t i = 0; i < wavelength.size(); ++i) {
+    const LangleyFit& fit = half.fits[i];
+    if (i == w || fit.verdict != LangleyVerdict::accepted) continue;
+    float tau_r = 0, coefficient = 0;
+    RAYLEIGH(wavelength[i], static_cast<float>(pressure), tau_r);
+    (void)OZON(wavelength[i], coefficient);
+    const double tau_o3 = static_cast<double>(column) / 1000.0 * static_cast<double>(coefficient);
+    aot[i] = static_cast<float>(fit.tau - static_cast<double>(tau_r) - tau_o3);
+  }
+  const double tau_a = extrapolate_aot(wavelength, aot, static_cast<double>(wavelength[w]));
+  std::vector<WaterLangleyPoint> points;
+  for (std::size_t k = 0; k < half.points[w].size(); ++k) {
+    float tau_r = 0;
+    RAYLEIGH(wavelength[w], half.pressure[k], tau_r);
+    points.push_back({half.points[w][k].air_mass, half.points[w][k].ln_signal, static_cast<double>(tau_r) + tau_a});
+  }
+  return fit_water_langley(points, model, options);
 }
 
 std::string joined_per_channel(const std::vector<float>& wavelength, auto value) {
@@ -429,11 +468,14 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
 
     // Fits, per half-day and channel.
     std::vector<std::vector<LangleyFit>> per_channel(n);
+    // The water channel's index; n: none.
+    const std::size_t water = command.no_water ? n : water_channel(campaign.wavelength, command.water).value_or(n);
     for (auto& [key, half] : campaign.half_days) {
       for (std::size_t i = 0; i < n; ++i) {
         half.fits.push_back(fit_langley(half.points[i], options[i]));
-        per_channel[i].push_back(half.fits.back());
       }
+      if (water < n) half.fits[water] = water_fit(half, campaign.wavelength, water, options[water], command.water);
+      for (std::size_t i = 0; i < n; ++i) per_channel[i].push_back(half.fits[i]);
     }
     if (const LangleyFit* fit = degenerate(campaign)) {
       throw Error(dane.shown + ": no Langley fit possible in any half-day: " + verdict_text(*fit, options.front()));
@@ -447,7 +489,11 @@ int run_langley(const LangleyCommand& command, std::ostream& out, std::ostream& 
 
     out << "Langley calibration: " << method_name(command.fit.method) << " fit, "
         << (command.geometry == LangleyGeometry::core ? "core" : "precise") << " Sun, " << ranges_text(campaign) << ", "
-        << campaign.records << " records, " << campaign.half_days.size() << " half-days\n\n";
+        << campaign.records << " records, " << campaign.half_days.size() << " half-days\n";
+    if (water < n)
+      out << nm(campaign.wavelength[water]) << " is the water vapour channel: modified Langley fit of ln V - ln F + m "
+          << "(tau_R + tau_A) on m^b (b = " << command.water.b << "); its tau is a w^b, not an optical depth\n";
+    out << "\n";
     out << format("%-13s %9s %8s %5s %5s %9s %8s %7s  %s\n", "half-day", "channel", "in range", "used", "rej", "ln V0",
                   "tau", "sd", "verdict");
     for (const auto& [key, half] : campaign.half_days) {
@@ -655,6 +701,21 @@ void add_langley_command(CLI::App& app) {
   sub->add_option("--max-sd", fit.max_residual_sd, "accept a fit whose residual sd [ln signal] is below this")
       ->capture_default_str()
       ->check(finite_in(0, 10, true));
+  sub->add_flag("--no-water", command->no_water,
+                "fit a channel in the water window as any other (by default: the modified Langley method)");
+  sub->add_option("--pw-b", command->water.b, "band exponent b of T = exp(-a (m w)^b) for the water channel")
+      ->capture_default_str()
+      ->check(finite_in(0, 1, true));
+  sub->add_option_function<std::vector<double>>(
+         "--water-window",
+         [command](const std::vector<double>& range) {
+           if (!(range[0] <= range[1])) throw CLI::ValidationError("--water-window", "low above high");
+           command->water.min_nm = range[0], command->water.max_nm = range[1];
+         },
+         "a channel within LOW HIGH [nm] is the water channel")
+      ->expected(2)
+      ->default_str("930 950")
+      ->check(finite_in(0, 1e5));
   sub->add_option("--min-span", fit.min_coverage_span, "air masses the points used must span")
       ->capture_default_str()
       ->check(finite_in(0, 40));

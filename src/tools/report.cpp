@@ -10,12 +10,15 @@
 #include <optional>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
 #include "tools/csv.hpp"
 #include "tools/figure.hpp"
+#include "tools/netcdf.hpp"
+#include "tools/network.hpp"
 #include "tools/options.hpp"
 #include "tools/output.hpp"
 #include "tools/report_uncertainty.hpp"
@@ -42,7 +45,8 @@ std::string wavelength_list(std::span<const float> wavelengths, const std::vecto
 // like the AOT they come from.
 void put(CsvWriter& csv, double value) { csv.field(static_cast<float>(value)); }
 
-void write_row(CsvWriter& csv, const Record& r, Flags screening = {}, const UncertaintyColumns* extra = nullptr) {
+void write_row(CsvWriter& csv, const Record& r, const ProductValues& products, Flags screening = {},
+               const UncertaintyColumns* extra = nullptr) {
   if (r.has_time) {
     char stamp[24];
     csv.field(std::string_view(stamp, static_cast<std::size_t>(format_iso8601(stamp, r.time) - stamp)));
@@ -65,6 +69,8 @@ void write_row(CsvWriter& csv, const Record& r, Flags screening = {}, const Unce
   put(csv, r.angstrom);
   put(csv, r.aot_500);
   put(csv, r.aot_550);
+  for (const double value : {products.pw_cm, products.aot_fine, products.aot_coarse, products.fine_fraction})
+    put(csv, value);
   csv.field(static_cast<std::int64_t>(r.where.line));
   Flags flags = r.flags;
   flags |= screening;
@@ -128,14 +134,33 @@ private:
   std::chrono::steady_clock::time_point last_;
 };
 
+// Where the rows go: the CSV, or the NetCDF file, with the products of each record.
+struct Rows {
+  const Products& products;
+  CsvWriter* csv = nullptr;
+  NetcdfWriter* netcdf = nullptr;
+  const UncertaintyColumns* uncertainty = nullptr; // extra CSV columns, when asked
+  std::uint64_t without_time = 0;
+
+  void write(const Record& r, Flags screening = {}) {
+    const ProductValues values = products(r);
+    if (csv != nullptr) {
+      write_row(*csv, r, values, screening, uncertainty);
+      return;
+    }
+    Flags flags = r.flags;
+    flags |= screening;
+    if (!netcdf->row(r, flags, values)) ++without_time;
+  }
+};
+
 // One day of records in file order, the records reused from day to day.
 class Report {
 public:
-  Report(const ReportOptions& options, RecordReader& reader, CsvWriter& csv, Warnings& warnings, ReportSummary& summary)
-      : options_(options), reader_(reader), csv_(csv), warnings_(warnings), summary_(summary),
+  Report(const ReportOptions& options, RecordReader& reader, Rows& rows, Warnings& warnings, ReportSummary& summary)
+      : options_(options), reader_(reader), rows_(rows), warnings_(warnings), summary_(summary),
         screening_(options.screen || options.drop_flagged), hold_days_(!options.plot_folder.empty() || screening_) {}
 
-  const UncertaintyColumns* uncertainty = nullptr; // extra columns, when asked
 
   void run() {
     Progress progress(options_.progress, reader_.declared_count());
@@ -160,7 +185,7 @@ public:
                                              std::to_string(record.number) + " skipped: " + record.problem);
       }
       if (!hold_days_) {
-        write_row(csv_, record, {}, uncertainty);
+        rows_.write(record);
         ++summary_.records;
         continue;
       }
@@ -191,6 +216,9 @@ private:
     if (!screening_) return flags;
     std::vector<ScreeningPoint> points;
     std::vector<std::size_t> index;
+    // The water channel is no AOT: its values, water vapour included, stay out of the tests.
+    const std::optional<std::size_t> water = rows_.products.water_channel();
+    std::vector<std::vector<float>> without_water(water ? day.size() : 0);
     std::vector<Record> kept; // the records' values without their rejected channels
     kept.reserve(day.size());
     for (std::size_t i = 0; i < day.size(); ++i) {
@@ -201,8 +229,14 @@ private:
       for (float& aot : k.aot)
         if (!(static_cast<double>(aot) >= options_.screening.min_aot)) aot = static_cast<float>(not_computed);
       reader_.derive(k);
+      std::span<const float> aot = r.aot;
+      if (water && *water < r.aot.size()) {
+        without_water[i] = r.aot;
+        without_water[i].erase(without_water[i].begin() + static_cast<std::ptrdiff_t>(*water));
+        aot = without_water[i];
+      }
       points.push_back(
-          {r.time.fraction_of_day * hours_per_day, static_cast<double>(r.m.air_mass), r.aot, k.aot_500, k.angstrom});
+          {r.time.fraction_of_day * hours_per_day, static_cast<double>(r.m.air_mass), aot, k.aot_500, k.angstrom});
       index.push_back(i);
     }
     const std::vector<Flags> found = screen_day(points, options_.screening);
@@ -236,7 +270,7 @@ private:
       summary_.dropped += count - kept;
     }
     const std::span<const Record> day(records.data(), kept);
-    for (std::size_t i = 0; i < kept; ++i) write_row(csv_, day[i], screening[i], uncertainty);
+    for (std::size_t i = 0; i < kept; ++i) rows_.write(day[i], screening[i]);
     summary_.records += kept;
     if (!options_.plot_folder.empty() && at->first != no_day) {
       std::string stem = options_.plot_folder + "/aot_" + format_date(civil_from_days(at->first));
@@ -251,7 +285,7 @@ private:
 
   const ReportOptions& options_;
   RecordReader& reader_;
-  CsvWriter& csv_;
+  Rows& rows_;
   Warnings& warnings_;
   ReportSummary& summary_;
   bool screening_;
@@ -376,26 +410,47 @@ ReportSummary write_report(const ReportOptions& options, const std::function<voi
     if (::stat(options.plot_folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
       throw Error(options.plot_folder + ": not a folder");
   }
+  const Products products(reader.wavelengths(), reader.calibration(), options.products);
   const std::unique_ptr<UncertaintyColumns> uncertainty = uncertainty_columns(options.uncertainty, reader);
   // Rows stream into a temporary file that replaces the old one only when
   // the whole report, figures included, succeeded.
+  if (options.netcdf && options.output.empty()) throw Error("--format netcdf needs -o FILE.nc");
   OutputFile output(options.output);
-  {
-    CsvWriter csv(output.fd(), output.name());
-    for (const std::string& column : report_columns(reader.wavelengths())) csv.field(column);
-    if (uncertainty)
-      for (const std::string& column : uncertainty->names()) csv.field(column);
-    csv.end_row();
-    Warnings warnings(warn, options.max_warnings);
-    Report report(options, reader, csv, warnings, summary);
-    report.uncertainty = uncertainty.get();
-    report.run();
+  Warnings warnings(warn, options.max_warnings);
+  auto finish = [&] {
     if (reader.ended_early()) {
       summary.ended_early = true;
       warnings.add("", location(reader.measurement_file(), reader.end()) + ": warning: the file ends after " +
                            std::to_string(reader.records_read()) + " of the " +
                            std::to_string(reader.declared_count()) + " declared records (tirovan stops here)");
     }
+  };
+  if (options.netcdf) {
+    NetcdfWriter netcdf(output, {reader.wavelengths(), products.water_channel(),
+                                 wavelength_list(reader.wavelengths(), reader.angstrom_window().channels()),
+                                 reader.calibration_file().path, reader.measurement_file().path});
+    Rows rows{products, nullptr, &netcdf};
+    Report(options, reader, rows, warnings, summary).run();
+    finish();
+    summary.without_time = rows.without_time;
+    if (rows.without_time > 0)
+      warnings.add("", output.name() + ": warning: " + std::to_string(rows.without_time) +
+                           " records without a valid time left out (no place on the time axis)");
+    warnings.finish();
+    netcdf.close();
+  } else {
+    CsvWriter csv(output.fd(), output.name());
+    std::vector<std::string> columns = report_columns(reader.wavelengths());
+    products.name_columns(columns);
+    if (uncertainty) {
+      const std::vector<std::string> names = uncertainty->names();
+      columns.insert(columns.end(), names.begin(), names.end());
+    }
+    for (const std::string& column : columns) csv.field(column);
+    csv.end_row();
+    Rows rows{products, &csv, nullptr, uncertainty.get()};
+    Report(options, reader, rows, warnings, summary).run();
+    finish();
     warnings.finish();
     csv.flush();
   }
@@ -455,16 +510,33 @@ void add_report_command(CLI::App& app) {
       "zenith_deg, air_mass, aot_channel_<wavelength>nm per channel, angstrom_440_870 (the Angstrom\n"
       "exponent fitted over the channels within --angstrom-tolerance of 440-870 nm; the channels used\n"
       "are named on standard error), aot_500nm and aot_550nm (from the bracketing channels),\n"
-      "source_line and flags. A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
+      "source_line and flags; pw_cm, precipitable water from a channel in the water window (its AOT column\n"
+      "ends in _water: water vapour absorbs there); aot_fine_500nm, aot_coarse_500nm and\n"
+      "fine_fraction by spectral deconvolution, empty with fewer than four channels with AOT > 0 in\n"
+      "380-1020 nm (a parabola in ln AOT needs a fourth point to be more than an interpolation).\n"
+      "A record that would stop tirovan gets a row with its flag, no values, and a warning\n"
       "on standard error. Writes: the CSV to -o FILE (replaced atomically) or standard output; figures to\n"
       "--plot-dir; warnings and the summary to standard error; never lang.dat or dane.dat.\n"
       "Exit status: 0 done, 1 done with records skipped or warnings, 2 input or output failure.");
-  command->add_option("DIR", options->folder, "Folder with lang.dat and dane.dat")->capture_default_str();
-  command->add_option("-o,--output", options->output, "CSV file to write (default: standard output)");
+  auto folders = std::make_shared<std::vector<std::string>>(std::vector<std::string>{"."});
+  auto network = std::make_shared<std::pair<std::string, unsigned>>(std::string(), std::thread::hardware_concurrency());
+  command->add_option("DIR", *folders, "Folders with lang.dat and dane.dat (several: see --output-pattern)")
+      ->capture_default_str();
+  command->add_option("-o,--output", options->output, "File to write (default: standard output); one folder only");
+  command->add_option("--output-pattern", network->first,
+                      "With several folders, the file of each: {dir} is the folder, {name} its last component "
+                      "(e.g. '{dir}/report.csv' or 'out/{name}.nc'); each folder is a process of its own");
+  command->add_option("--jobs", network->second, "Folders reported at a time (default: the number of cores)")
+      ->check(CLI::Range(1u, 4096u));
+  command
+      ->add_option_function<std::string>(
+          "--format", [options](const std::string& format) { options->netcdf = format == "netcdf"; },
+          "csv, or netcdf (CF-1.8; needs -o FILE.nc or --output-pattern)")
+      ->check(CLI::IsMember({"csv", "netcdf"}))
+      ->default_str("csv");
   command->add_option("--plot-dir", options->plot_folder,
-                      "Write one figure per day (UTC date) into this folder, created if missing: "
-                      "aot_YYYY-MM-DD.svg and .png, AOT per channel and the Angstrom exponent against the time of "
-                      "day (hh:mm UTC); lines break across gaps of more than 3 times the usual spacing");
+                      "Write one figure per day here (aot_YYYY-MM-DD.svg and .png): AOT per channel and the "
+                      "Angstrom exponent against the time of day; with several folders a pattern as above");
   command->add_option("--max-warnings", options->max_warnings, "Warnings shown per kind (0: all)")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{0}, std::size_t{1000000000}));
@@ -482,14 +554,29 @@ void add_report_command(CLI::App& app) {
                    "named on standard error)")
       ->capture_default_str()
       ->check(finite_in(0, 200));
+  add_product_options(*command, options->products);
   add_screening_options(*command, options->screen, options->drop_flagged, options->screening);
   add_uncertainty_options(*command, options->uncertainty);
   command->add_flag("--local-solar-day", options->local_solar_day,
                     "Group days (figures, screening) by local mean solar time UT + lon/15 h instead of the UTC "
                     "date, for stations far from Greenwich whose day spans UTC midnight; figures show that time");
-  command->callback([options, physics] {
+  command->callback([options, physics, folders, network] {
     options->physics = *physics == "reference" ? Physics::reference : Physics::core;
     options->progress = ::isatty(STDERR_FILENO) != 0;
+    if (folders->size() > 1) {
+      if (!options->output.empty())
+        throw Error("-o names one file; with " + std::to_string(folders->size()) + " folders use --output-pattern");
+      if (network->first.empty())
+        throw Error("with " + std::to_string(folders->size()) + " folders, --output-pattern names each one's file");
+      const int status = report_folders(*options, *folders, network->first, network->second);
+      if (status != exit_ok) throw CLI::RuntimeError(status);
+      return;
+    }
+    options->folder = folders->front();
+    if (!network->first.empty()) {
+      if (!options->output.empty()) throw Error("-o and --output-pattern: give one of them");
+      options->output = expand_pattern(network->first, options->folder);
+    }
     const ReportSummary summary = write_report(*options, [](const std::string& text) { print_err(text); });
     for (const std::string& note : summary.notes) print_err(note);
     if (summary.dropped > 0) print_err("report: " + std::to_string(summary.dropped) + " flagged records left out");

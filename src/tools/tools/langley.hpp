@@ -31,6 +31,7 @@
 #include <string>
 
 #include "analysis/langley.hpp"
+#include "analysis/water_vapour.hpp"
 #include "tools/status.hpp"
 
 namespace CLI {
@@ -56,6 +57,10 @@ struct LangleyCommand {
   LangleyOptions fit;
   // Options the user set: below 400 nm the others take the UV defaults.
   bool air_mass_min_set = false, air_mass_max_set = false, max_sd_set = false, min_span_set = false;
+  // A channel in the water window is fitted by the modified Langley method
+  // (analysis/water_vapour.hpp) unless no_water.
+  WaterVapourModel water;
+  bool no_water = false;
 };
 
 // The fit options of a channel: `command.fit`, or below 400 nm the UV

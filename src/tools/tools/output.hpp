@@ -39,6 +39,9 @@ public:
 
   [[nodiscard]] int fd() const { return fd_; }
   [[nodiscard]] const std::string& name() const { return name_; }
+  // The temporary file in the target's folder (empty when writing in
+  // place), for a library that must create the file by its path itself.
+  [[nodiscard]] const std::string& temporary() const { return temporary_; }
   // Writes all of `bytes`; throws Error when the system refuses.
   void write(std::string_view bytes);
   // Syncs, closes and renames the temporary over the target (in place:

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "analysis/screening.hpp"
+#include "tools/products.hpp"
 #include "tools/records.hpp"
 #include "tools/report_uncertainty.hpp"
 
@@ -39,6 +40,8 @@ struct ReportOptions {
   // Days (figures, screening) by local mean solar time UT + lon / 15 h
   // instead of the UTC date; figures then show local solar time.
   bool local_solar_day = false;
+  ProductOptions products; // precipitable water, fine and coarse modes
+  bool netcdf = false;     // a CF NetCDF file (tools/netcdf.hpp) instead of CSV; needs `output`
 };
 
 struct ReportSummary {
@@ -49,6 +52,7 @@ struct ReportSummary {
   bool ended_early = false;         // dane.dat ended before its declared count
   std::vector<std::string> figures; // SVG paths written
   std::vector<std::string> notes;   // what the run used: the Angstrom channels, the physics
+  std::uint64_t without_time = 0;   // records left out of a NetCDF file: no time coordinate
 };
 
 // Writes the report. Warnings ("dane.dat:12:31: warning: ...") go to `warn`
