@@ -28,7 +28,8 @@
 namespace {
 
 void write_file(const char* name, std::string_view content) {
-  const int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600); // NOLINT(cppcoreguidelines-pro-type-vararg)
+  const int fd =
+      ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600); // NOLINT(cppcoreguidelines-pro-type-vararg)
   if (fd < 0) std::abort();
   while (!content.empty()) {
     const ssize_t n = ::write(fd, content.data(), content.size());
@@ -38,7 +39,8 @@ void write_file(const char* name, std::string_view content) {
   ::close(fd);
 }
 
-template <class Command> void expect_no_other_failure(Command command) {
+template <class Command>
+void expect_no_other_failure(Command command) {
   try {
     command();
   } catch (const tirovan::tools::Error& e) {

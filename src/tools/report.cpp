@@ -161,7 +161,6 @@ public:
       : options_(options), reader_(reader), rows_(rows), warnings_(warnings), summary_(summary),
         screening_(options.screen || options.drop_flagged), hold_days_(!options.plot_folder.empty() || screening_) {}
 
-
   void run() {
     Progress progress(options_.progress, reader_.declared_count());
     if (hold_days_) {

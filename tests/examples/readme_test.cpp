@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -153,13 +152,17 @@ struct Page {
 
 Page read_page(const fs::path& path) {
   Page page;
-  const std::regex link(R"(\]\(([^)\s]+)\))");
   bool code = false;
   for (const std::string& line : lines_of(path)) {
     if (line.starts_with("```")) code = !code;
     if (code) continue;
     if (line.starts_with("#")) page.anchors.insert(anchor_of(line));
-    for (std::sregex_iterator it(line.begin(), line.end(), link), end; it != end; ++it) page.links.push_back((*it)[1]);
+    // Markdown links "](target)": the target up to ")" without blanks.
+    for (std::size_t at = line.find("]("); at != std::string::npos; at = line.find("](", at + 2)) {
+      const std::size_t end = line.find_first_of(") \t", at + 2);
+      if (end != std::string::npos && line[end] == ')' && end > at + 2)
+        page.links.push_back(line.substr(at + 2, end - at - 2));
+    }
   }
   return page;
 }
