@@ -257,6 +257,7 @@ V0Estimate estimate_v0(std::span<const HistoryPoint> sorted, std::span<const Jum
     return e;
   }
   std::vector<double> residual;
+  residual.reserve(chosen.size());
   double a = 0, b = 0, mean_t = 0, sxx = 0;
   if (model == V0Model::trend) fit_line(chosen, a, b, mean_t, sxx);
   for (const std::size_t k : chosen)

@@ -90,6 +90,7 @@ Steps rising_steps(std::span<const LangleyPoint> points, const std::vector<Point
   }
   const double centre = median(residual_step);
   std::vector<double> deviation;
+  deviation.reserve(residual_step.size());
   for (double e : residual_step) deviation.push_back(std::abs(e - centre));
   const double sd = 1.4826 * median(deviation);
   steps.count = residual_step.size();

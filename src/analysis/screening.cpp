@@ -90,6 +90,7 @@ void smoothness_test(std::span<const ScreeningPoint> day, const std::vector<std:
   const std::size_t n = groups.size();
   if (n < 3) return;
   std::vector<double> levels;
+  levels.reserve(n);
   for (const Group& g : groups) levels.push_back(g.ln_aot);
   std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(n / 2), levels.end());
   const double median_ln = levels[n / 2];

@@ -45,9 +45,16 @@ std::vector<HistoryRow> read_history(const std::string& path) {
 }
 
 bool parse_date(const std::string& text, CivilDate& date) {
-  int y = 0, m = 0, d = 0;
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 || text.size() != 10) return false;
+  // YYYY-MM-DD, digits where digits belong.
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  for (const std::size_t i : {0U, 1U, 2U, 3U, 5U, 6U, 8U, 9U})
+    if (text[i] < '0' || text[i] > '9') return false;
+  const auto number = [&text](std::size_t at, std::size_t length) {
+    int value = 0;
+    for (std::size_t i = at; i < at + length; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  const int y = number(0, 4), m = number(5, 2), d = number(8, 2);
   if (!is_valid_date(y, m, d)) return false;
   date = {y, m, d};
   return true;

@@ -25,23 +25,23 @@ class App;
 namespace tirovan::tools {
 
 struct ReportOptions {
-  std::string folder = ".";        // holds lang.dat and dane.dat
-  std::string output;              // CSV file; empty: standard output
-  std::string plot_folder;         // per-day figures (SVG and PNG) go here; empty: none
-  Physics physics = Physics::core; // reference: precise physics, the values to publish
+  std::string folder = "."; // holds lang.dat and dane.dat
+  std::string output;       // CSV file; empty: standard output
+  std::string plot_folder;  // per-day figures (SVG and PNG) go here; empty: none
   double angstrom_tolerance_nm = angstrom_window_tolerance_nm;
-  bool progress = false;         // a progress line on standard error for large inputs
   std::size_t max_warnings = 20; // per kind; 0: all
-  // Cloud screening of each UTC day (tools/screening.hpp); the reasons go to the flags column.
+  ScreeningOptions screening;
+  UncertaintyOptions uncertainty;  // aot_<wavelength>nm_unc and above_wmo_limit columns
+  ProductOptions products;         // precipitable water, fine and coarse modes
+  Physics physics = Physics::core; // reference: precise physics, the values to publish
+  bool progress = false;           // a progress line on standard error for large inputs
+  // Cloud screening of each UTC day (analysis/screening.hpp); the reasons go to the flags column.
   bool screen = false;
   bool drop_flagged = false; // screen, and leave every flagged record out of the CSV and the figures
-  ScreeningOptions screening;
-  UncertaintyOptions uncertainty; // aot_<wavelength>nm_unc and above_wmo_limit columns
   // Days (figures, screening) by local mean solar time UT + lon / 15 h
   // instead of the UTC date; figures then show local solar time.
   bool local_solar_day = false;
-  ProductOptions products; // precipitable water, fine and coarse modes
-  bool netcdf = false;     // a CF NetCDF file (tools/netcdf.hpp) instead of CSV; needs `output`
+  bool netcdf = false; // a CF NetCDF file (tools/netcdf.hpp) instead of CSV; needs `output`
 };
 
 struct ReportSummary {
