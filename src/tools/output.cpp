@@ -95,7 +95,7 @@ std::string final_target(std::string path) {
     link.resize(static_cast<std::size_t>(n));
     if (link.front() != '/') {
       const std::size_t slash = path.rfind('/');
-      if (slash != std::string::npos) link = path.substr(0, slash + 1) + link;
+      if (slash != std::string::npos) link.insert(0, path, 0, slash + 1);
     }
     path = std::move(link);
   }

@@ -203,6 +203,7 @@ int run_transfer(const TransferCommand& command, std::ostream& out, std::ostream
     }
     const double centre = median(s);
     std::vector<double> deviation;
+    deviation.reserve(s.size());
     for (const double x : s) deviation.push_back(std::abs(x - centre));
     const double limit = 3.0 * 1.4826 * median(deviation);
     double sum = 0, ss = 0;
