@@ -1,4 +1,5 @@
 #include "analysis/calibration_history.hpp"
+#include "analysis/statistics.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -10,7 +11,6 @@
 namespace tirovan::analysis {
 namespace {
 
-constexpr double mad_to_sd = 1.4826; // sd of a normal distribution per median absolute deviation
 constexpr double rejection_mads = 3.0;
 
 std::string quoted(std::string_view text) {
@@ -77,23 +77,6 @@ bool parse_date(const std::string& text, CivilDate& date) {
 auto key(const HistoryRow& row) {
   return std::make_tuple(row.instrument, days_from_civil(row.date.year, row.date.month, row.date.day), row.afternoon,
                          number(row.wavelength));
-}
-
-double median(std::vector<double> values) {
-  if (values.empty()) return std::nan("");
-  const std::size_t half = values.size() / 2;
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half), values.end());
-  const double upper = values[half];
-  if (values.size() % 2 == 1) return upper;
-  return (*std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half)) + upper) / 2.0;
-}
-
-// Robust sd of `values` about their median: 1.4826 MAD.
-double robust_sd(const std::vector<double>& values, double centre) {
-  std::vector<double> deviation;
-  deviation.reserve(values.size());
-  for (const double v : values) deviation.push_back(std::abs(v - centre));
-  return mad_to_sd * median(std::move(deviation));
 }
 
 } // namespace
@@ -238,19 +221,12 @@ V0Estimate estimate_v0(std::span<const HistoryPoint> sorted, std::span<const Jum
   }
   // Residuals from the model's first fit: the median for the mean, a line for the trend.
   const auto fit_line = [&](const std::vector<std::size_t>& index, double& a, double& b, double& mean_t, double& sxx) {
-    double st = 0, sy = 0;
-    for (const std::size_t k : index) st += sorted[k].day, sy += sorted[k].ln_v0;
-    const auto n = static_cast<double>(index.size());
-    mean_t = st / n;
-    const double mean_y = sy / n;
-    double sxy = 0;
-    sxx = 0;
-    for (const std::size_t k : index) {
-      sxx += (sorted[k].day - mean_t) * (sorted[k].day - mean_t);
-      sxy += (sorted[k].day - mean_t) * (sorted[k].ln_v0 - mean_y);
-    }
-    b = sxx > 0 ? sxy / sxx : 0;
-    a = mean_y - b * mean_t;
+    LineSums sums;
+    for (const std::size_t k : index) sums.add(sorted[k].day, sorted[k].ln_v0);
+    const Line line = sums.line();
+    mean_t = line.mean_x, sxx = line.sxx;
+    b = std::isfinite(line.slope) ? line.slope : 0;
+    a = std::isfinite(line.slope) ? line.intercept : line.mean_y; // all on one day: their mean
   };
   if (model == V0Model::trend && chosen.size() < 3) {
     e.problem = "a trend needs 3 half-days between the jumps, " + std::to_string(chosen.size()) + " there";

@@ -76,23 +76,12 @@ Steps rising_steps(std::span<const LangleyPoint> points, const std::vector<Point
   if (in_range.size() < 3 || !std::isfinite(intercept) || !std::isfinite(slope)) return steps;
   std::stable_sort(in_range.begin(), in_range.end(),
                    [](const LangleyPoint& a, const LangleyPoint& b) { return a.air_mass < b.air_mass; });
-  auto median = [](std::vector<double> v) {
-    const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), middle, v.end());
-    const double upper = *middle;
-    if (v.size() % 2 == 1) return upper;
-    return 0.5 * (upper + *std::max_element(v.begin(), middle));
-  };
   std::vector<double> residual_step;
   for (std::size_t k = 1; k < in_range.size(); ++k) {
     const LangleyPoint &a = in_range[k - 1], &b = in_range[k];
     residual_step.push_back((b.ln_signal - a.ln_signal) - slope * (b.air_mass - a.air_mass));
   }
-  const double centre = median(residual_step);
-  std::vector<double> deviation;
-  deviation.reserve(residual_step.size());
-  for (double e : residual_step) deviation.push_back(std::abs(e - centre));
-  const double sd = 1.4826 * median(deviation);
+  const double sd = robust_sd(residual_step, median(residual_step));
   steps.count = residual_step.size();
   for (std::size_t k = 1; k < in_range.size(); ++k)
     if (in_range[k].ln_signal - in_range[k - 1].ln_signal > rise_sd * sd) ++steps.rising;

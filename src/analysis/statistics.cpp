@@ -1,6 +1,24 @@
 #include "analysis/statistics.hpp"
 
+#include <algorithm>
+
 namespace tirovan::analysis {
+
+double median(std::vector<double> values) {
+  if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  const double upper = *middle;
+  if (values.size() % 2 == 1) return upper;
+  return 0.5 * (upper + *std::max_element(values.begin(), middle));
+}
+
+double robust_sd(std::span<const double> values, double centre) {
+  std::vector<double> deviation;
+  deviation.reserve(values.size());
+  for (const double v : values) deviation.push_back(std::abs(v - centre));
+  return mad_to_sd * median(std::move(deviation));
+}
 
 std::optional<std::array<double, 3>> fit_parabola(std::span<const double> x, std::span<const double> y) {
   // Normal equations solved by Cramer's rule (3 x 3).

@@ -32,6 +32,8 @@
 #include "atmos/atmos.hpp"
 #include "tools/figure.hpp"
 #include "tools/inputs.hpp"
+
+#include "text.hpp"
 #include "tools/options.hpp"
 #include "tools/output.hpp"
 
@@ -49,12 +51,7 @@ std::string format(const char* pattern, auto... values) {
   return text;
 }
 
-// The shortest decimal that reads back as the same float.
-std::string shortest(float value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return {text, result.ptr};
-}
+using text::shortest;
 
 std::string nm(float wavelength) { return format("%g nm", static_cast<double>(wavelength)); }
 

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "analysis/statistics.hpp"
 #include "driver/retrieval.hpp"
 #include "runtime/failure.hpp"
 #include "text.hpp"
@@ -101,12 +102,6 @@ double gases(const driver::Measurement& m, std::size_t channel, float wavelength
   driver::Measurement copy = m;
   (void)driver::channel_aot(copy, channel, wavelength, 1.0f, 1.0f);
   return static_cast<double>(copy.tau_rayleigh) + static_cast<double>(copy.tau_ozone);
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t h = v.size() / 2;
-  return v.size() % 2 == 1 ? v[h] : (v[h - 1] + v[h]) / 2.0;
 }
 
 } // namespace
@@ -202,10 +197,7 @@ int run_transfer(const TransferCommand& command, std::ostream& out, std::ostream
       continue;
     }
     const double centre = median(s);
-    std::vector<double> deviation;
-    deviation.reserve(s.size());
-    for (const double x : s) deviation.push_back(std::abs(x - centre));
-    const double limit = 3.0 * 1.4826 * median(deviation);
+    const double limit = 3.0 * robust_sd(s, centre);
     double sum = 0, ss = 0;
     std::size_t n = 0;
     for (const double x : s)

@@ -9,13 +9,14 @@
 #include <limits>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace tirovan::analysis {
 
 struct Line {
   double slope = std::numeric_limits<double>::quiet_NaN();
   double intercept = std::numeric_limits<double>::quiet_NaN();
-  double mean_x = 0, weight = 0, sxx = 0; // for the standard errors: W and sum w (x - mean_x)^2
+  double mean_x = 0, mean_y = 0, weight = 0, sxx = 0; // means; W and sum w (x - mean_x)^2 for the errors
 };
 
 // Weighted least squares of y on x from running means and co-moments
@@ -35,7 +36,7 @@ public:
   [[nodiscard]] std::size_t count() const { return n_; }
   [[nodiscard]] Line line() const {
     Line l;
-    l.mean_x = mean_x_, l.weight = weight_, l.sxx = sxx_;
+    l.mean_x = mean_x_, l.mean_y = mean_y_, l.weight = weight_, l.sxx = sxx_;
     if (n_ < 2 || !(sxx_ > 0)) return l;
     l.slope = sxy_ / sxx_;
     l.intercept = mean_y_ - l.slope * mean_x_;
@@ -74,6 +75,16 @@ template <class Indices, class Value>
   s.sd = std::sqrt(ss / static_cast<double>(s.n - 1));
   return s;
 }
+
+// The median of `values` (the mean of the two middle ones for an even
+// count); NaN when there are none.
+[[nodiscard]] double median(std::vector<double> values);
+
+// Robust standard deviation about `centre`: 1.4826 times the median
+// absolute deviation, which is the standard deviation for normal errors
+// and ignores a minority of outliers.
+inline constexpr double mad_to_sd = 1.4826;
+[[nodiscard]] double robust_sd(std::span<const double> values, double centre);
 
 // Least-squares parabola y = c0 + c1 x + c2 x^2; none when x has fewer than
 // three distinct values. Centre x near the data first for conditioning.
