@@ -24,23 +24,9 @@ struct Inputs {
   std::optional<std::string> lang, dane; // nullopt: the file is missing
 };
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
+using test::join;
+using test::lines_of;
+using test::read_file;
 
 // Replaces the first `from` on line `number` (from 1) by `to`.
 void edit(std::optional<std::string>& text, std::size_t number, const std::string& from, const std::string& to) {
@@ -48,13 +34,13 @@ void edit(std::optional<std::string>& text, std::size_t number, const std::strin
   const std::size_t at = lines.at(number - 1).find(from);
   if (at == std::string::npos) throw std::logic_error("line " + std::to_string(number) + " has no '" + from + "'");
   lines[number - 1].replace(at, from.size(), to);
-  text = joined(lines);
+  text = join(lines);
 }
 
 void insert_line(std::optional<std::string>& text, std::size_t number, const std::string& line) {
   std::vector<std::string> lines = lines_of(*text);
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(number - 1), line);
-  text = joined(lines);
+  text = join(lines);
 }
 
 // Every record's hour (the fourth value from line 3 on) `hours` later.
@@ -67,7 +53,7 @@ void shift_hours(std::optional<std::string>& dane, int hours) {
     lines[i].clear();
     for (const std::string& value : values) lines[i] += (lines[i].empty() ? "" : " ") + value;
   }
-  dane = joined(lines);
+  dane = join(lines);
 }
 
 struct Aot {

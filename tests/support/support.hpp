@@ -90,4 +90,10 @@ RunResult finish_tirovan(const TempDir& dir, int pid);
 // (wavelengths by convention) and the calibration signals.
 std::string calibration_file(const std::vector<float>& signals);
 
+// The whole of a file ("" when it cannot be read); its lines without line
+// ends; lines joined with a line feed after each.
+std::string read_file(const std::string& path);
+std::vector<std::string> lines_of(const std::string& text);
+std::string join(const std::vector<std::string>& lines);
+
 } // namespace tirovan::test

@@ -17,23 +17,7 @@
 namespace tirovan::test {
 namespace {
 
-std::string read_example(const std::string& name) {
-  std::ifstream in(std::string(TIROVAN_EXAMPLES) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string join(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
+std::string read_example(const std::string& name) { return read_file(std::string(TIROVAN_EXAMPLES) + "/" + name); }
 
 // Column (from 1) of blank-separated field `index` (from 0) of a line.
 std::size_t column_of(const std::string& line, std::size_t index) {

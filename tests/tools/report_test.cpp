@@ -219,10 +219,7 @@ TEST(Report, SkipsWhatWouldStopTheCoreAndGoesOn) {
 namespace tirovan::tools {
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::read_file;
 
 // report's AOT rounds to the wyniki.dat field of every record, whatever
 // the reader allows: the golden campaign, and records whose values are
