@@ -62,7 +62,7 @@ Day smooth_day(double step_min, unsigned seed = 1) {
 
 std::size_t count_flagged(const std::vector<Flags>& flags) {
   std::size_t n = 0;
-  for (Flags f : flags) n += f.any() ? 1 : 0;
+  for (Flags f : flags) n += f.any() ? 1U : 0U;
   return n;
 }
 
@@ -107,7 +107,7 @@ TEST(Screening, CloudyHourIsFlagged) {
         EXPECT_TRUE(flags[i].any()) << "every " << step << " min, cloud at " << day.time[i] << " h";
       } else {
         ++clear;
-        clear_kept += flags[i].any() ? 0 : 1;
+        clear_kept += flags[i].any() ? 0U : 1U;
       }
     }
     EXPECT_GT(cloudy, 0U);
@@ -185,7 +185,7 @@ TEST(Screening, HandHeldBrokenCumulus) {
       const auto flags = screen_day(day.points(), options);
       for (std::size_t i = 0; i < day.time.size(); ++i) {
         (cloud[i] ? cloudy : clear) += 1;
-        (cloud[i] ? cloudy_flagged : clear_kept) += (flags[i].any() == cloud[i]) ? 1 : 0;
+        (cloud[i] ? cloudy_flagged : clear_kept) += (flags[i].any() == cloud[i]) ? 1U : 0U;
       }
     }
     const double share = static_cast<double>(cloudy) / static_cast<double>(cloudy + clear);
