@@ -10,7 +10,6 @@
 #include <memory>
 #include <set>
 #include <sstream>
-#include <system_error>
 
 #include <CLI/CLI.hpp>
 
@@ -204,13 +203,7 @@ void add_calibration_command(CLI::App& app) {
   sub->add_option("--jump-persist", command->jumps.persist, "... that lasts this many half-days")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1}, std::size_t{1000}));
-  sub->callback([command] {
-    const int status = run_calibration(*command, std::cout, std::cerr);
-    std::cout.flush();
-    if (!std::cout)
-      throw Error("standard output: cannot write: " + std::error_code(errno, std::generic_category()).message());
-    if (status != 0) throw CLI::RuntimeError(status);
-  });
+  sub->callback([command] { end_command(run_calibration(*command, std::cout, std::cerr)); });
 }
 
 } // namespace tirovan::tools

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,7 +14,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -748,11 +746,7 @@ void add_langley_command(CLI::App& app) {
     command->air_mass_max_set = sub->count("--air-mass-max") > 0;
     command->max_sd_set = sub->count("--max-sd") > 0;
     command->min_span_set = sub->count("--min-span") > 0;
-    const int status = run_langley(*command, std::cout, std::cerr);
-    std::cout.flush();
-    if (!std::cout)
-      throw Error("standard output: cannot write: " + std::error_code(errno, std::generic_category()).message());
-    if (status != 0) throw CLI::RuntimeError(status);
+    end_command(run_langley(*command, std::cout, std::cerr));
   });
 }
 

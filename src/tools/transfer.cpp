@@ -1,11 +1,9 @@
 #include "tools/transfer.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <iostream>
 #include <memory>
-#include <system_error>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -248,13 +246,7 @@ void add_transfer_command(CLI::App& app) {
   sub->add_option("--min-pairs", command->min_pairs, "stable pairs needed per channel")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1}, std::size_t{100000000}));
-  sub->callback([command] {
-    const int status = run_transfer(*command, std::cout, std::cerr);
-    std::cout.flush();
-    if (!std::cout)
-      throw Error("standard output: cannot write: " + std::error_code(errno, std::generic_category()).message());
-    if (status != 0) throw CLI::RuntimeError(status);
-  });
+  sub->callback([command] { end_command(run_transfer(*command, std::cout, std::cerr)); });
 }
 
 } // namespace tirovan::tools

@@ -1,13 +1,19 @@
-// Checks of numeric options, for CLI11: a refused value ends the run with
-// status 2 and a message that names the option. CLI::Range alone lets NaN
-// through (every comparison with it is false), so finiteness comes first.
+// What the subcommands share of CLI11: checks of numeric options (a refused
+// value ends the run with status 2 and a message that names the option;
+// CLI::Range alone lets NaN through, every comparison with it being false,
+// so finiteness comes first) and the end of a subcommand's callback.
 #pragma once
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <iostream>
 #include <string>
+#include <system_error>
 
 #include <CLI/CLI.hpp>
+
+#include "tools/status.hpp"
 
 namespace tirovan::tools {
 
@@ -29,6 +35,16 @@ inline CLI::Validator finite_in(double low, double high, bool low_open = false) 
         return {};
       },
       "FLOAT in " + bounds);
+}
+
+// The end of a subcommand that wrote its product to std::cout: the output
+// flushed (Error when the write is refused, a full disk or a closed pipe),
+// then a non-zero `status` handed to CLI11, which exits with it silently.
+inline void end_command(int status) {
+  std::cout.flush();
+  if (!std::cout)
+    throw Error("standard output: cannot write: " + std::error_code(errno, std::generic_category()).message());
+  if (status != exit_ok) throw CLI::RuntimeError(status);
 }
 
 } // namespace tirovan::tools
