@@ -213,12 +213,6 @@ TEST(Report, SkipsWhatWouldStopTheCoreAndGoesOn) {
   EXPECT_TRUE(dir.exists("plots/aot_2024-06-15.png"));
 }
 
-} // namespace
-} // namespace tirovan::tools
-
-namespace tirovan::tools {
-namespace {
-
 using test::read_file;
 
 // report's AOT rounds to the wyniki.dat field of every record, whatever
@@ -293,12 +287,6 @@ TEST(Tools, SameFailureSameStatus) {
   }
 }
 
-} // namespace
-} // namespace tirovan::tools
-
-namespace tirovan::tools {
-namespace {
-
 // Days are dates, not runs of records: two days interleaved record by
 // record make two days of 6 (no day_too_few), one figure each, and a
 // warning that the file is out of order.
@@ -347,12 +335,6 @@ TEST(Report, LocalSolarDayKeepsAStationsDayTogether) {
   }
 }
 
-} // namespace
-} // namespace tirovan::tools
-
-namespace tirovan::tools {
-namespace {
-
 // An input that never ends a line (/dev/zero as lang.dat) is refused at
 // the companion's line limit by every command, in bounded memory.
 TEST(Tools, InputThatNeverEndsIsRefused) {
@@ -366,12 +348,6 @@ TEST(Tools, InputThatNeverEndsIsRefused) {
     EXPECT_NE((run.out + run.err).find("a line longer than 256 MiB"), std::string::npos) << run.out << run.err;
   }
 }
-
-} // namespace
-} // namespace tirovan::tools
-
-namespace tirovan::tools {
-namespace {
 
 // A channel below AOT -0.01 loses its value only: with --screen its cell
 // is empty and the record flagged negative_aot; with --drop-flagged it stays.
